@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The main window: every control the program's work needs, its start-up and
+// shut-down, and the handlers of its buttons and of the MIDI ports' events.
+// The handlers are grouped by concern: start-up, the status line, Quit and unload
+// in app/frmMain.cpp; Receive, Send, Open and Save in dump/; the drag in
+// app/frmMain_drag.cpp. The window reaches the outside only through Services.
+
+#include "app/frmSplash.h"
+#include "dump/DumpState.h"
+#include "platform/ProgressBar.h"
+#include "platform/Services.h"
+
+#include <QPixmap>
+#include <QPointer>
+#include <QVariant>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+
+namespace tandrel {
+
+class MIDISetupForm;
+
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    //! Status line colours.
+    static constexpr unsigned kGreen = 0x00FF00;   // red 0, green 255, blue 0
+    static constexpr unsigned kYellow = 0xFFFF00;  // red 255, green 255, blue 0
+    //! The input port's buffer for one System Exclusive message.
+    static constexpr std::int32_t kSysexBufferSize = 125000;
+
+    frmMain(Services& services, DumpState& MAIN, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    //! Start-up. Runs once, before the window is first shown.
+    void Form_Load();
+    //! Closes the ports and ends the program. Runs once, whatever closes the window.
+    void Form_Unload();
+    //! The Ready state: input started, green "Ready to Receive or Open", dump empty.
+    void ResetToReady();
+
+    // Buttons.
+    void cmdReceive_Click();
+    void cmdSave_Click();
+    void cmdOpen_Click();
+    void cmdSend_Click();
+    void cmdSetup_Click();
+    void cmdAbout_Click();
+    void cmdQuit_Click();
+    void cmdMinimize_Click();
+
+    // MIDI port events.
+    void MIDIInput1_Message();
+    void MIDIInput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage);
+    void MIDIOutput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage);
+    void MIDIOutput1_QueueEmpty();
+
+    // File dialog notifications: the program takes no action on them.
+    void dsCmDlg_CancelDialog() {}
+    void dsCmDlg_FileBrowse(QString /*sFilename*/) {}
+    void dsCmDlg_FileSelected(QString /*sFilename*/) {}
+
+    // The drag, in twips within the client area.
+    void Form_MouseDown(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    void Form_MouseUp(std::int16_t Button, std::int16_t Shift, float X, float Y);
+
+    //! The status line's text colour, as 0xRRGGBB.
+    unsigned statusColour() const { return statusColour_; }
+    void setStatusColour(unsigned rgb);
+    //! The status line's text.
+    QString statusText() const;
+    void setStatusText(const QString& text);
+
+    //! True once Form_Unload has run: no handler may touch the ports after that.
+    bool unloaded() const { return unloaded_; }
+    //! True while a send is in progress.
+    bool sending() const { return sending_; }
+    //! The setup dialog while it is loaded (shown, or hidden after Set).
+    MIDISetupForm* setupForm() const { return setupForm_.get(); }
+    //! The About window while it is open.
+    frmSplash* aboutWindow() const { return about_.data(); }
+
+    // Controls, in the window's stored order.
+    ProgressBar* proSend = nullptr;
+    QPushButton* cmdMinimize = nullptr;
+    QPushButton* cmdQuit = nullptr;
+    QPushButton* cmdAbout = nullptr;
+    QPushButton* cmdSetup = nullptr;
+    QPushButton* cmdFocus = nullptr;
+    QPushButton* cmdSend = nullptr;
+    QPushButton* cmdSave = nullptr;
+    QPushButton* cmdReceive = nullptr;
+    QPushButton* cmdOpen = nullptr;
+    QLabel* lblStatus = nullptr;
+
+    // Window-level state.
+    bool bDumpUnsaved = false;
+    QVariant vMsg, vStyle, vTitle, vResponse;
+
+    // Drag state.
+    std::int16_t iDragX = 0;
+    std::int16_t iDragY = 0;
+    bool bDragging = false;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void buildControls();
+    //! Asks whether to save the unsaved received dump first. Returns false when the
+    //! user cancelled; runs the Save command on Yes.
+    bool offerToSaveFirst(const QString& prompt);
+    //! Sets up the file dialog for saving (true) or opening (false).
+    void setUpFileDialog(bool saving);
+    //! Moves the window to (left, top) in twips on the screen.
+    void moveToTwips(float left, float top);
+
+    Services& services_;
+    DumpState& MAIN;
+    MIDIInput& MIDIInput1;
+    MIDIOutput& MIDIOutput1;
+    FileDialog& dsCmDlg;
+    QPixmap face_;
+    unsigned statusColour_ = kGreen;
+    QString statusText_;
+    bool unloaded_ = false;
+    bool sending_ = false;
+    std::unique_ptr<MIDISetupForm> setupForm_;
+    QPointer<frmSplash> about_;
+};
+
+}  // namespace tandrel

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/frmMain.h"
+#include "dump/DumpState.h"
+#include "platform/ProductionServices.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tandrel"));
+    QApplication::setApplicationName(QStringLiteral("Tandrel"));
+    QApplication::setApplicationVersion(QStringLiteral(TANDREL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tandrel"));
+
+    tandrel::ProductionServices services;
+    tandrel::DumpState MAIN;
+    tandrel::frmMain window(services.services(), MAIN);
+    window.Form_Load();
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window's Save and Open commands. Each runs with failures ignored step
+// by step: a step that fails is skipped and the next one runs, so the command
+// always reaches its end.
+#include "app/frmMain.h"
+
+#include "dump/IgnoreFailure.h"
+#include "dump/SyxFile.h"
+#include "setup/PortOpening.h"
+
+#include <QPushButton>
+
+namespace tandrel {
+
+namespace {
+const QString kTitle = QStringLiteral("Tandrel");
+}  // namespace
+
+void frmMain::setUpFileDialog(bool saving)
+{
+    dsCmDlg.DefaultExtension = QStringLiteral("syx");
+    dsCmDlg.DialogFlags = saving ? (FileDialog::Explorer | FileDialog::HideReadOnly | FileDialog::OverwritePrompt)
+                                 : (FileDialog::Explorer | FileDialog::HideReadOnly);
+    dsCmDlg.FileFilter = saving ? QStringLiteral("*.syx -- GT-3 SysEx Bulk Dump Files|*.syx")
+                                : QStringLiteral("*.syx -- GT-3 Bulk Dump SysEx Files|*.syx");
+    // Only the save dialog is owned by the main window.
+    dsCmDlg.OwnerWindow = saving ? this : nullptr;
+    dsCmDlg.InitialFolder = MAIN.sUserFolder;
+    dsCmDlg.CancelCaption = QStringLiteral("Cancel");
+    dsCmDlg.OKCaption = saving ? QStringLiteral("Save") : QStringLiteral("Send");
+}
+
+void frmMain::cmdSave_Click()
+{
+    if (MAIN.sSysexData.empty()) {
+        IgnoreFailure([&] {
+            services_.messageBoxes.MsgBox(QStringLiteral("There's no GT-3 data to save."), MessageBoxes::vbOKOnly,
+                                          kTitle);
+        });
+        return;
+    }
+    IgnoreFailure([&] {
+        setUpFileDialog(true);
+        dsCmDlg.ShowSaveDialog();
+    });
+    if (dsCmDlg.Cancelled()) {
+        IgnoreFailure([&] { cmdFocus->setFocus(); });
+        return;
+    }
+    IgnoreFailure([&] { return WriteSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
+    bDumpUnsaved = false;
+    MAIN.sSysexData.clear();
+    IgnoreFailure([&] { setStatusColour(kGreen); });
+    IgnoreFailure([&] { cmdFocus->setFocus(); });
+}
+
+void frmMain::cmdOpen_Click()
+{
+    if (bDumpUnsaved
+        && !offerToSaveFirst(QStringLiteral("You received a bulk dump but have not saved it as a file. "
+                                            "Do you want to save it before opening a sysex file?")))
+        return;
+    IgnoreFailure([&] {
+        setUpFileDialog(false);
+        dsCmDlg.ShowOpenDialog();
+    });
+    if (dsCmDlg.Cancelled()) {
+        IgnoreFailure([&] { cmdFocus->setFocus(); });
+        return;
+    }
+    MAIN.sSysexData.clear();
+    QString displayName;
+    IgnoreFailure([&] {
+        // The path without its folder part; it begins with a separator when the
+        // folder part does not end with one.
+        displayName = dsCmDlg.FilePath().mid(dsCmDlg.FolderPath().size());
+    });
+    IgnoreFailure([&] { return ReadSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
+    IgnoreFailure([&] { cmdFocus->setFocus(); });
+    IgnoreFailure([&] {
+        setStatusText(QLatin1Char(' ') + displayName + QStringLiteral(" open") + QLatin1Char('\r')
+                      + QStringLiteral("  Set GT-3 to receive; click Send to transmit."));
+    });
+    IgnoreFailure([&] { SetStoredInputFilters(MIDIInput1); });
+    IgnoreFailure([&] { OpenStoredMIDIOutput(MIDIOutput1, services_.settings); });
+}
+
+}  // namespace tandrel

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+namespace tandrel {
+
+//! The per-user settings store: text values under application "Tandrel", section
+//! "User Settings", addressed by key.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    //! The stored text, or `defaultValue` when the key was never written.
+    virtual QString read(const QString& key, const QString& defaultValue) const = 0;
+    //! Creates or replaces the value.
+    virtual void write(const QString& key, const QString& text) = 0;
+};
+
+}  // namespace tandrel

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace tandrel::settings {
+
+inline const QString kApplication = QStringLiteral("Tandrel");
+inline const QString kSection = QStringLiteral("User Settings");
+
+inline const QString kUserSetup = QStringLiteral("User Setup?");
+inline const QString kMIDIInputDeviceID = QStringLiteral("MIDI Input Device ID");
+inline const QString kMIDIOutputDeviceID = QStringLiteral("MIDI Output Device ID");
+inline const QString kUserFolder = QStringLiteral("UserFolder");
+
+//! The leading decimal number of `text` (after any leading blanks, with an optional
+//! sign and fraction); 0 when the text does not begin with a number.
+double Val(const QString& text);
+
+//! `Val(text)` as a 16-bit integer (a list position or a device number): rounded to
+//! the nearest integer, halves to the even neighbour, and held within the 16-bit
+//! range so that no stored value can end the program.
+std::int16_t ValInt16(const QString& text);
+
+//! A number as signed decimal text: a blank in the place of the sign when it is not
+//! negative (" 0", " 2"), a minus sign otherwise ("-1").
+QString SignedText(long long n);
+
+//! The folder that holds the program's executable: the default "UserFolder".
+QString ExecutableFolder();
+
+}  // namespace tandrel::settings
