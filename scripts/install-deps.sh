@@ -1,0 +1,26 @@
+#!/bin/sh
+# Installs what Tandrel needs from Debian or Ubuntu packages: `runtime` for
+# building and running the app, `test` for the test suite as well.
+set -eu
+set -- "${1:-runtime}"
+
+runtime="cmake g++ make pkg-config qt6-base-dev librtmidi-dev libgl-dev"
+test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick
+      desktop-file-utils appstream clang libclang-rt-dev"
+case "$1" in
+  runtime) packages=$runtime ;;
+  test) packages=$test ;;
+  *) echo "usage: $0 [runtime|test]" >&2; exit 2 ;;
+esac
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+echo "Installing:$missing"
+$sudo apt-get update
+# jackd2 asks about realtime scheduling; take its default without a terminal.
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing

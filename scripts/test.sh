@@ -1,0 +1,24 @@
+#!/bin/sh
+# Builds Tandrel with warnings as errors and runs the whole test suite, then
+# builds it again with AddressSanitizer and UndefinedBehaviorSanitizer and runs
+# the suite once more, then runs each fuzzer for a bounded time.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh test
+jobs="$(nproc)"
+
+echo "== Build and test"
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DTANDREL_WERROR=ON
+cmake --build build-test -j"$jobs"
+ctest --test-dir build-test --output-on-failure -j"$jobs"
+
+echo "== Build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTANDREL_WERROR=ON -DTANDREL_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== Fuzzers"
+  sh scripts/fuzz.sh
+fi
