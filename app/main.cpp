@@ -4,6 +4,7 @@
 #include "platform/ProductionServices.h"
 
 #include <QApplication>
+#include <QScreen>
 
 int main(int argc, char* argv[])
 {
@@ -17,6 +18,8 @@ int main(int argc, char* argv[])
     tandrel::DumpState MAIN;
     tandrel::frmMain window(services.services(), MAIN);
     window.Form_Load();
+    if (const QScreen* screen = window.screen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
     return QApplication::exec();
 }
