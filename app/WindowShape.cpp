@@ -1,27 +1,45 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WindowShape.h"
 
-#include <QPainterPath>
 #include <QWidget>
 
 namespace tandrel {
 
 namespace {
+
 // The outline was drawn for a window with a fixed single border and a title bar,
 // whose client area starts this far from its outer corner. Ours has no frame, so
 // the outline moves by the same amount to frame the face the same way.
 constexpr int kFrameLeft = 3;
 constexpr int kFrameTop = 22;
+
+// Like the platform regions the constants come from, a piece covers its left and
+// top edges but stops short of its right and bottom ones.
+QRect pixelsWithin(int left, int top, int right, int bottom)
+{
+    return QRect(left, top, right - left, bottom - top);
+}
+
+QRegion roundedRect(const QRect& r, int cornerWidth, int cornerHeight)
+{
+    const QSize corner(cornerWidth, cornerHeight);
+    const int rx = cornerWidth / 2;
+    const int ry = cornerHeight / 2;
+    QRegion shape(r.adjusted(rx, 0, -rx, 0));
+    shape += r.adjusted(0, ry, 0, -ry);
+    for (const QPoint& at : {r.topLeft(), QPoint(r.right() + 1 - cornerWidth, r.top()),
+                             QPoint(r.left(), r.bottom() + 1 - cornerHeight),
+                             QPoint(r.right() + 1 - cornerWidth, r.bottom() + 1 - cornerHeight)})
+        shape += QRegion(QRect(at, corner), QRegion::Ellipse);
+    return shape;
+}
+
 }  // namespace
 
 QRegion WindowOutline()
 {
-    // Body: the ellipse inscribed in (4, 38)–(451, 257); tab: a rounded rectangle
-    // (140, 21)–(315, 100) with 16 × 16 corner ellipses; both in outer-window pixels.
-    QRegion body(QRect(QPoint(4, 38), QPoint(451 - 1, 257 - 1)), QRegion::Ellipse);
-    QPainterPath tabPath;
-    tabPath.addRoundedRect(QRectF(140, 21, 315 - 140, 100 - 21), 8, 8);
-    const QRegion tab(tabPath.toFillPolygon().toPolygon());
+    const QRegion body(pixelsWithin(4, 38, 451, 257), QRegion::Ellipse);
+    const QRegion tab = roundedRect(pixelsWithin(140, 21, 315, 100), 16, 16);
     return body.united(tab).translated(-kFrameLeft, -kFrameTop);
 }
 

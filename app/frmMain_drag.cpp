@@ -78,12 +78,14 @@ void frmMain::mousePressEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
-    // Where the window system places windows itself, it moves the window for us.
-    if (QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle()) {
+    // Where the window system places windows itself ("wayland", "wayland-egl"), it
+    // moves the window for us.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle()) {
         windowHandle()->startSystemMove();
         return;
     }
-    Form_MouseDown(buttonCode(event->buttons()), shiftCode(event->modifiers()),
+    // Down and up name the button that changed; a move names all that are held.
+    Form_MouseDown(buttonCode(event->button()), shiftCode(event->modifiers()),
                    static_cast<float>(event->position().x()) * kTwipsPerPixel,
                    static_cast<float>(event->position().y()) * kTwipsPerPixel);
 }
