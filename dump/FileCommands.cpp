@@ -7,6 +7,7 @@
 #include "dump/IgnoreFailure.h"
 #include "dump/SyxFile.h"
 #include "setup/PortOpening.h"
+#include "setup/SettingsKeys.h"
 
 #include <QPushButton>
 
@@ -18,16 +19,21 @@ const QString kTitle = QStringLiteral("Tandrel");
 
 void frmMain::setUpFileDialog(bool saving)
 {
-    dsCmDlg.DefaultExtension = QStringLiteral("syx");
-    dsCmDlg.DialogFlags = saving ? (FileDialog::Explorer | FileDialog::HideReadOnly | FileDialog::OverwritePrompt)
-                                 : (FileDialog::Explorer | FileDialog::HideReadOnly);
-    dsCmDlg.FileFilter = saving ? QStringLiteral("*.syx -- GT-3 SysEx Bulk Dump Files|*.syx")
-                                : QStringLiteral("*.syx -- GT-3 Bulk Dump SysEx Files|*.syx");
+    IgnoreFailure([&] { dsCmDlg.DefaultExtension = QStringLiteral("syx"); });
+    IgnoreFailure([&] {
+        dsCmDlg.DialogFlags = saving ? (FileDialog::Explorer | FileDialog::HideReadOnly | FileDialog::OverwritePrompt)
+                                     : (FileDialog::Explorer | FileDialog::HideReadOnly);
+    });
+    // The two descriptions differ in word order.
+    IgnoreFailure([&] {
+        dsCmDlg.FileFilter = saving ? QStringLiteral("*.syx -- GT-3 SysEx Bulk Dump Files|*.syx")
+                                    : QStringLiteral("*.syx -- GT-3 Bulk Dump SysEx Files|*.syx");
+    });
     // Only the save dialog is owned by the main window.
-    dsCmDlg.OwnerWindow = saving ? this : nullptr;
-    dsCmDlg.InitialFolder = MAIN.sUserFolder;
-    dsCmDlg.CancelCaption = QStringLiteral("Cancel");
-    dsCmDlg.OKCaption = saving ? QStringLiteral("Save") : QStringLiteral("Send");
+    IgnoreFailure([&] { dsCmDlg.OwnerWindow = saving ? this : nullptr; });
+    IgnoreFailure([&] { dsCmDlg.InitialFolder = MAIN.sUserFolder; });
+    IgnoreFailure([&] { dsCmDlg.CancelCaption = QStringLiteral("Cancel"); });
+    IgnoreFailure([&] { dsCmDlg.OKCaption = saving ? QStringLiteral("Save") : QStringLiteral("Send"); });
 }
 
 void frmMain::cmdSave_Click()
@@ -39,14 +45,13 @@ void frmMain::cmdSave_Click()
         });
         return;
     }
-    IgnoreFailure([&] {
-        setUpFileDialog(true);
-        dsCmDlg.ShowSaveDialog();
-    });
+    setUpFileDialog(true);
+    IgnoreFailure([&] { dsCmDlg.ShowSaveDialog(); });
     if (dsCmDlg.Cancelled()) {
         IgnoreFailure([&] { cmdFocus->setFocus(); });
         return;
     }
+    // A write that fails still counts as a completed save.
     IgnoreFailure([&] { return WriteSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
     bDumpUnsaved = false;
     MAIN.sSysexData.clear();
@@ -56,14 +61,17 @@ void frmMain::cmdSave_Click()
 
 void frmMain::cmdOpen_Click()
 {
-    if (bDumpUnsaved
-        && !offerToSaveFirst(QStringLiteral("You received a bulk dump but have not saved it as a file. "
-                                            "Do you want to save it before opening a sysex file?")))
+    bool goOn = true;
+    if (bDumpUnsaved) {
+        IgnoreFailure([&] {
+            goOn = offerToSaveFirst(QStringLiteral("You received a bulk dump but have not saved it as a file. "
+                                                   "Do you want to save it before opening a sysex file?"));
+        });
+    }
+    if (!goOn)
         return;
-    IgnoreFailure([&] {
-        setUpFileDialog(false);
-        dsCmDlg.ShowOpenDialog();
-    });
+    setUpFileDialog(false);
+    IgnoreFailure([&] { dsCmDlg.ShowOpenDialog(); });
     if (dsCmDlg.Cancelled()) {
         IgnoreFailure([&] { cmdFocus->setFocus(); });
         return;
@@ -81,8 +89,19 @@ void frmMain::cmdOpen_Click()
         setStatusText(QLatin1Char(' ') + displayName + QStringLiteral(" open") + QLatin1Char('\r')
                       + QStringLiteral("  Set GT-3 to receive; click Send to transmit."));
     });
-    IgnoreFailure([&] { SetStoredInputFilters(MIDIInput1); });
-    IgnoreFailure([&] { OpenStoredMIDIOutput(MIDIOutput1, services_.settings); });
+    for (const int status : kStoredInputFilters)
+        IgnoreFailure([&] { MIDIInput1.setFilter(status, true); });
+
+    // The output is reopened on the stored device; a stored −1 always closes first.
+    IgnoreFailure([&] {
+        MIDIOutput1.setDeviceID(
+            settings::ValInt16(services_.settings.read(settings::kMIDIOutputDeviceID, QStringLiteral("0"))));
+    });
+    IgnoreFailure([&] {
+        if (MIDIOutput1.State() >= MIDIOutput::Opened || MIDIOutput1.DeviceID() == MIDIOutput::MidiMapper)
+            MIDIOutput1.setCommand(MIDIOutput::Close);
+    });
+    IgnoreFailure([&] { MIDIOutput1.setCommand(MIDIOutput::Open); });
 }
 
 }  // namespace tandrel
