@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The About window: what closes it, what leaves it open, its text, and that the
+// main window keeps at most one.
+#include "app/frmMain.h"
+#include "app/frmSplash.h"
+#include "platform/testing/FakeServices.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+using namespace tandrel;
+using namespace tandrel::testing;
+
+namespace {
+
+void key(QWidget* to, Qt::Key k, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    QKeyEvent press(QEvent::KeyPress, k, mods, text);
+    QApplication::sendEvent(to, &press);
+}
+
+// A click as the window system delivers it: both halves to the widget under the
+// pointer, climbing to its parents while ignored.
+void click(QWidget* on, QPoint at, Qt::MouseButton button = Qt::LeftButton)
+{
+    QWidget* target = on->childAt(at) ? on->childAt(at) : on;
+    const QPoint local = target->mapFrom(on, at);
+    const QPoint global = target->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, button, button, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, button, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+}
+
+int openAboutWindows()
+{
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        n += qobject_cast<frmSplash*>(w) && w->isVisible();
+    return n;
+}
+
+}  // namespace
+
+TEST(AboutWindow, ClosesOnOkayTypedKeysAndTheFrameOnly)
+{
+    const struct {
+        const char* input;
+        std::function<void(frmSplash&)> give;
+        bool closes;
+    } cases[] = {
+        {"Okay", [](frmSplash& s) { s.cmdOkay->click(); }, true},
+        {"Enter", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Return, "\r"); }, true},
+        {"keypad Enter", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Enter, "\r", Qt::KeypadModifier); }, true},
+        {"Esc", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Escape, "\x1b"); }, true},
+        {"space", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Space, " "); }, true},
+        {"letter", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Q, "q"); }, true},
+        {"capital", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Z, "Z", Qt::ShiftModifier); }, true},
+        {"digit", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_7, "7"); }, true},
+        {"Backspace", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Backspace, "\b"); }, true},
+        {"letter with no control focused", [](frmSplash& s) { key(&s, Qt::Key_A, "a"); }, true},
+        {"click on the frame", [](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + QPoint(5, 5)); }, true},
+        {"click on the frame below the text",
+         [](frmSplash& s) { click(&s, s.Frame1->geometry().bottomLeft() + QPoint(120, -3)); }, true},
+        {"left arrow", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Left, {}); }, false},
+        {"F5", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_F5, {}); }, false},
+        {"Shift alone", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Shift, {}, Qt::ShiftModifier); }, false},
+        {"Delete", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Delete, "\x7f"); }, false},
+        {"Tab", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Tab, "\t"); }, false},
+        {"click on the text", [](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + s.lblAbout->geometry().center()); }, false},
+        {"right click on the frame",
+         [](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + QPoint(5, 5), Qt::RightButton); }, false},
+        {"click on the window beside the frame", [](frmSplash& s) { click(&s, QPoint(5, 170)); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        QPointer<frmSplash> s = new frmSplash;
+        s->setAttribute(Qt::WA_DeleteOnClose);
+        s->show();
+        c.give(*s);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(s.isNull(), c.closes);
+        delete s.data();
+    }
+}
+
+TEST(AboutWindow, ShowsThreeParagraphsJoinedByLineFeedsOnly)
+{
+    frmSplash s;
+    const QString text = s.lblAbout->text();
+    EXPECT_FALSE(text.contains(u'\r'));
+    const QStringList paragraphs = text.split(QStringLiteral("\n\n"));
+    ASSERT_EQ(paragraphs.size(), 3) << text.toStdString();
+    EXPECT_EQ(paragraphs[0], QStringLiteral("Tandrel is by Orlenby"));
+    EXPECT_FALSE(paragraphs[1].isEmpty());
+    EXPECT_FALSE(paragraphs[1].contains(u'\n'));
+    EXPECT_TRUE(paragraphs[2].startsWith(QStringLiteral("Send comments on program to ")));
+    EXPECT_TRUE(paragraphs[2].endsWith(QStringLiteral("@example.org")));
+    EXPECT_EQ(s.cmdOkay->text(), QStringLiteral("Okay"));
+    EXPECT_TRUE(s.cmdOkay->isDefault());
+    EXPECT_TRUE(s.windowTitle().isEmpty());
+    EXPECT_EQ(s.size(), QSize(274, 182));
+    EXPECT_FALSE(s.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+}
+
+TEST(AboutWindow, TheMainWindowKeepsOnlyOneAndRebuildsItAfterClosing)
+{
+    FakeServices fake;
+    DumpState MAIN;
+    frmMain w(fake.services, MAIN);
+    w.show();
+
+    w.cmdAbout->click();
+    const QPointer<frmSplash> first = w.aboutWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_FALSE(first->isModal());
+    EXPECT_TRUE(w.cmdQuit->isEnabled() && !QApplication::activeModalWidget()) << "the main window stays usable";
+
+    w.cmdAbout->click();
+    EXPECT_EQ(w.aboutWindow(), first.data());
+    EXPECT_EQ(openAboutWindows(), 1);
+
+    first->cmdOkay->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull()) << "closing unloads it";
+    EXPECT_EQ(w.aboutWindow(), nullptr);
+
+    w.cmdAbout->click();
+    ASSERT_NE(w.aboutWindow(), nullptr);
+    EXPECT_EQ(openAboutWindows(), 1);
+    EXPECT_TRUE(w.aboutWindow()->lblAbout->text().startsWith(QStringLiteral("Tandrel is by Orlenby")));
+}
