@@ -67,19 +67,21 @@ TEST(FileDialogSetUp, DiffersBetweenSavingAndOpening)
     f.w->cmdSave->click();
     f.w->cmdOpen->click();
     ASSERT_EQ(f.fake.dialog.shown.size(), 2u);
-    const auto& save = f.fake.dialog.shown[0];
-    const auto& open = f.fake.dialog.shown[1];
-    EXPECT_TRUE(save.saving);
-    EXPECT_FALSE(open.saving);
-    EXPECT_EQ(save.DialogFlags, 0x80006u);
-    EXPECT_EQ(open.DialogFlags, 0x80004u);
-    EXPECT_EQ(save.FileFilter, "*.syx -- GT-3 SysEx Bulk Dump Files|*.syx");
-    EXPECT_EQ(open.FileFilter, "*.syx -- GT-3 Bulk Dump SysEx Files|*.syx");
-    EXPECT_EQ(save.OwnerWindow, f.w.get());
-    EXPECT_EQ(open.OwnerWindow, nullptr);
-    EXPECT_EQ(save.OKCaption, "Save");
-    EXPECT_EQ(open.OKCaption, "Send");
-    for (const auto& d : {save, open}) {
+    const struct {
+        bool saving;
+        std::uint32_t flags;
+        const char* filter;
+        QWidget* owner;
+        const char* ok;
+    } expected[] = {{true, 0x80006, "*.syx -- GT-3 SysEx Bulk Dump Files|*.syx", f.w.get(), "Save"},
+                    {false, 0x80004, "*.syx -- GT-3 Bulk Dump SysEx Files|*.syx", nullptr, "Send"}};
+    for (int i = 0; i < 2; ++i) {
+        const auto& d = f.fake.dialog.shown[i];
+        EXPECT_EQ(d.saving, expected[i].saving);
+        EXPECT_EQ(d.DialogFlags, expected[i].flags);
+        EXPECT_EQ(d.FileFilter, expected[i].filter);
+        EXPECT_EQ(d.OwnerWindow, expected[i].owner);
+        EXPECT_EQ(d.OKCaption, expected[i].ok);
         EXPECT_EQ(d.DefaultExtension, "syx");
         EXPECT_EQ(d.InitialFolder, "/home/gt3/dumps");
         EXPECT_EQ(d.CancelCaption, "Cancel");

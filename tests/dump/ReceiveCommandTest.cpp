@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Receive and the input port's events, on the real main window with doubled ports.
+// Receive and the ports' events, on the real main window with doubled ports.
 #include "app/frmMain.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QWindow>
 #include <QLabel>
 #include <QPushButton>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,6 @@ using namespace tandrel::testing;
 using Log = std::vector<std::string>;
 
 namespace {
-
-constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 
 struct Fixture {
     FakeServices fake;
@@ -43,10 +41,16 @@ ByteString message(std::size_t length, char fill)
     return m;
 }
 
-//! Records the status text each time the status line is actually painted.
+//! The status text at every paint the status line actually gets.
 class PaintRecorder : public QObject {
 public:
-    explicit PaintRecorder(frmMain& w) : w_(w) { w.lblStatus->installEventFilter(this); }
+    explicit PaintRecorder(frmMain& w) : w_(w)
+    {
+        w.show();
+        for (int i = 0; i < 100 && !(w.windowHandle() && w.windowHandle()->isExposed()); ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        w.lblStatus->installEventFilter(this);
+    }
     bool eventFilter(QObject*, QEvent* e) override
     {
         if (e->type() == QEvent::Paint)
@@ -58,6 +62,8 @@ public:
 private:
     frmMain& w_;
 };
+
+const ByteString a = message(10, 'a'), b = message(20, 'b'), c = message(30, 'c');
 
 }  // namespace
 
@@ -71,18 +77,17 @@ TEST(ReceiveCommand, RestartsTheInputFromEachStateAndClosesTheOutput)
         {MIDIInput::Opened, {"in.Command=2", "out.Command=2", "in.Command=1", "in.Command=4"}},
         {MIDIInput::Delivering, {"in.Command=5", "in.Command=2", "out.Command=2", "in.Command=1", "in.Command=4"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.inState);
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.inState);
         Fixture f;
-        f.fake.in.state = c.inState;
+        f.fake.in.state = k.inState;
         f.fake.in.stateReads = 0;
-        f.MAIN.sSysexData = message(12, 'a');
-        f.MAIN.lByteCount = 12;
+        f.MAIN.sSysexData = a;
+        f.MAIN.lByteCount = 10;
         f.w->setStatusColour(frmMain::kYellow);
         f.w->cmdReceive->click();
-        EXPECT_EQ(f.fake.log.entries(), c.expected);
+        EXPECT_EQ(f.fake.log.entries(), k.expected);
         EXPECT_EQ(f.fake.in.stateReads, 3);
-        EXPECT_EQ(f.fake.in.state, MIDIInput::Delivering);
         EXPECT_EQ(f.fake.out.state, MIDIOutput::Closed);
         EXPECT_EQ(f.MAIN.lByteCount, 0);
         EXPECT_TRUE(f.MAIN.sSysexData.empty());
@@ -99,105 +104,60 @@ TEST(ReceiveMessageEvent, DrainsWhatWaitsAndAlwaysMarksTheDumpUnsaved)
         const char* name;
         std::vector<ByteString> waiting;
         std::optional<std::int16_t> scriptedCount;
-        ByteString expectedDump;
+        std::vector<ByteString> duringYield;  // delivered by a nested event
+        ByteString expected;
         QStringList painted;
     } cases[] = {
-        {"three messages in one event",
-         {message(10, 'a'), message(20, 'b'), message(30, 'c')},
-         {},
-         message(10, 'a') + message(20, 'b') + message(30, 'c'),
+        {"three messages", {a, b, c}, {}, {}, a + b + c,
          {"Received 10 bytes; Save", "Received 30 bytes; Save", "Received 60 bytes; Save"}},
-        {"nothing waiting", {}, {}, {}, {}},
-        {"data present but the count says none", {message(10, 'a')}, 0, {}, {}},
-        {"count above zero but no data", {}, 3, {}, {}},
+        {"nested event during the yield", {a}, {}, {b}, a + b, {"Received 10 bytes; Save", "Received 30 bytes; Save"}},
+        {"nothing waiting", {}, {}, {}, {}, {}},
+        {"data but a count of 0", {a}, 0, {}, {}, {}},
+        {"a count but no data", {}, 3, {}, {}, {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
         Fixture f;
-        f.w->show();
-        for (int i = 0; i < 100 && !(f.w->windowHandle() && f.w->windowHandle()->isExposed()); ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         PaintRecorder paints(*f.w);
-        f.fake.in.scriptedMessageCount = c.scriptedCount;
-        f.fake.in.deliver(c.waiting);
-        EXPECT_EQ(f.fake.loop.yields, 1);
-        EXPECT_EQ(f.MAIN.sSysexData, c.expectedDump);
-        EXPECT_EQ(f.MAIN.lByteCount, static_cast<std::int32_t>(c.expectedDump.size()));
-        EXPECT_EQ(paints.texts, c.painted);
-        EXPECT_EQ(f.w->statusColour(), c.painted.isEmpty() ? frmMain::kGreen : frmMain::kYellow);
+        f.fake.in.scriptedMessageCount = k.scriptedCount;
+        f.fake.loop.onDoEvents = [&] {
+            if (f.fake.loop.yields == 1 && !k.duringYield.empty())
+                f.fake.in.deliver(k.duringYield);
+        };
+        f.fake.in.deliver(k.waiting);
+        EXPECT_EQ(f.MAIN.sSysexData, k.expected);
+        EXPECT_EQ(f.MAIN.lByteCount, static_cast<std::int32_t>(k.expected.size()));
+        EXPECT_EQ(paints.texts, k.painted);
+        EXPECT_EQ(f.w->statusColour(), k.painted.isEmpty() ? frmMain::kGreen : frmMain::kYellow);
         EXPECT_TRUE(f.w->bDumpUnsaved);
     }
 }
 
-TEST(ReceiveMessageEvent, AnEventRaisedDuringTheYieldAppendsEachMessageOnce)
-{
-    Fixture f;
-    const ByteString first = message(10, 'a'), second = message(20, 'b');
-    f.fake.loop.onDoEvents = [&] {
-        if (f.fake.loop.yields == 1)
-            f.fake.in.deliver({second});
-    };
-    f.fake.in.deliver({first});
-    EXPECT_EQ(f.MAIN.sSysexData, first + second);
-    EXPECT_EQ(f.MAIN.lByteCount, 30);
-    EXPECT_EQ(f.fake.log.only("in.Command=6").size(), 2u);
-}
-
 TEST(ReceiveMessageEvent, TheCountNeverPassesItsLimit)
 {
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     const struct {
-        std::int32_t countBefore;
-        std::size_t appended;  // messages of 10, 20, 30 bytes that fit
-        std::int32_t countAfter;
-        bool refused;
-    } cases[] = {
-        {kMax - 60, 3, kMax, false},
-        {kMax - 59, 2, kMax - 29, true},
-        {kMax - 9, 0, kMax - 9, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.countBefore);
+        std::int32_t before;
+        std::size_t appended;  // of a, b, c
+        std::int32_t after;
+    } cases[] = {{kMax - 60, 3, kMax}, {kMax - 59, 2, kMax - 29}, {kMax - 9, 0, kMax - 9}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.before);
         Fixture f;
-        const std::vector<ByteString> messages{message(10, 'a'), message(20, 'b'), message(30, 'c')};
-        f.MAIN.lByteCount = c.countBefore;
-        f.fake.in.deliver(messages);
-        ByteString expected;
-        for (std::size_t i = 0; i < c.appended; ++i)
-            expected += messages[i];
-        EXPECT_EQ(f.MAIN.sSysexData, expected);
-        EXPECT_EQ(f.MAIN.lByteCount, c.countAfter);
+        f.MAIN.lByteCount = k.before;
+        f.fake.in.deliver({a, b, c});
+        const bool refused = k.appended < 3;
+        EXPECT_EQ(f.MAIN.sSysexData, (a + b + c).substr(0, a.size() * k.appended * (k.appended + 1) / 2));
+        EXPECT_EQ(f.MAIN.lByteCount, k.after);
         // The refused message is neither appended nor discarded, and the event ends.
-        EXPECT_EQ(f.fake.in.waiting.size(), 3 - c.appended);
-        ASSERT_EQ(f.fake.boxes.boxes.size(), c.refused ? 1u : 0u);
-        if (c.refused) {
+        EXPECT_EQ(f.fake.in.waiting.size(), 3 - k.appended);
+        ASSERT_EQ(f.fake.boxes.boxes.size(), refused ? 1u : 0u);
+        if (refused) {
             EXPECT_TRUE(f.fake.boxes.boxes[0].prompt.contains("2,147,483,647"));
             EXPECT_EQ(f.fake.boxes.boxes[0].style, MessageBoxes::vbOKOnly);
             EXPECT_EQ(f.fake.boxes.boxes[0].title, "Tandrel");
         }
-        EXPECT_EQ(f.w->bDumpUnsaved, !c.refused);
-    }
-}
-
-TEST(PortErrorEvents, ShowTheTextUnlessTheCodeIsZeroOrEight)
-{
-    const struct {
-        std::int16_t code;
-        bool shown;
-    } cases[] = {{0, false}, {8, false}, {1, true}, {7, true}, {9, true}, {-1, true}};
-    for (const bool input : {true, false}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(input ? "input " : "output ") + std::to_string(c.code));
-            Fixture f;
-            const QString text = QStringLiteral("Device \"x\" is busy.\r\nTry again.");
-            input ? f.fake.in.fireError(c.code, text) : f.fake.out.fireError(c.code, text);
-            ASSERT_EQ(f.fake.boxes.boxes.size(), c.shown ? 1u : 0u);
-            if (c.shown) {
-                EXPECT_EQ(f.fake.boxes.boxes[0].prompt, text);
-                EXPECT_EQ(f.fake.boxes.boxes[0].style, MessageBoxes::vbOKOnly);
-                EXPECT_EQ(f.fake.boxes.boxes[0].title, "Tandrel");
-            }
-            EXPECT_EQ(f.fake.log.only("in.").size() + f.fake.log.only("out.").size(), 0u);
-        }
+        EXPECT_EQ(f.w->bDumpUnsaved, !refused);
     }
 }
 
@@ -205,9 +165,27 @@ TEST(ReceiveMessageEvent, AWindowClosedDuringTheYieldLeavesThePortsAlone)
 {
     Fixture f;
     f.fake.loop.onDoEvents = [&] { f.w->close(); };
-    f.fake.in.deliver({message(10, 'a')});
+    f.fake.in.deliver({a});
     ASSERT_TRUE(f.w->unloaded());
-    const Log& log = f.fake.log.entries();
-    EXPECT_EQ(log.back(), "End");
+    EXPECT_EQ(f.fake.log.entries().back(), "End");
     EXPECT_TRUE(f.MAIN.sSysexData.empty());
+}
+
+TEST(PortErrorEvents, ShowTheTextUnlessTheCodeIsZeroOrEight)
+{
+    const QString text = QStringLiteral("Device \"x\" is busy.\r\nTry again.");
+    for (const bool input : {true, false}) {
+        for (const std::int16_t code : {0, 8, 1, 7, 9, -1}) {
+            SCOPED_TRACE(::testing::Message() << (input ? "input " : "output ") << code);
+            Fixture f;
+            input ? f.fake.in.fireError(code, text) : f.fake.out.fireError(code, text);
+            const bool shown = code != 0 && code != 8;
+            ASSERT_EQ(f.fake.boxes.boxes.size(), shown ? 1u : 0u);
+            if (shown) {
+                EXPECT_EQ(f.fake.boxes.boxes[0].prompt, text);
+                EXPECT_EQ(f.fake.boxes.boxes[0].style, MessageBoxes::vbOKOnly);
+                EXPECT_EQ(f.fake.boxes.boxes[0].title, "Tandrel");
+            }
+        }
+    }
 }
