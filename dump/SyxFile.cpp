@@ -28,7 +28,15 @@ bool ReadSyxFile(const QString& path, ByteString& dump)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
+    return ReadSyxFile(file, dump);
+}
+
+bool ReadSyxFile(QIODevice& file, ByteString& dump)
+{
+    dump.clear();
     const qint64 size = file.size();
+    if (size < 0 || size > kMaxSyxFileSize)
+        return false;
     try {
         dump.assign(static_cast<std::size_t>(size), ' ');
     } catch (const std::bad_alloc&) {
