@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs the real program on a private X server and looks at it from outside: the
+// X window's shape, where clicks land, a screenshot of the face, and a drag.
+#include "app/WindowShape.h"
+#include "platform/QtServices.h"
+#include "setup/SettingsKeys.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+using namespace tandrel;
+
+namespace {
+
+const QString kMainTitle = QStringLiteral("GT-3 Fenmarch");
+const QSize kClient(451, 238);
+
+QString screenshotDir()
+{
+    return qEnvironmentVariable("TANDREL_BUILD_DIR") + QStringLiteral("/tests/app/screenshots");
+}
+
+class X11Session : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "import"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils, imagemagick)";
+
+        // -displayfd picks a free display and reports it once the server is ready.
+        xvfb_.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                             QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-br"),
+                                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        ASSERT_TRUE(xvfb_.waitForStarted(10000));
+        QByteArray number;
+        QElapsedTimer clock;
+        clock.start();
+        while (!number.contains('\n') && clock.elapsed() < 20000) {
+            xvfb_.waitForReadyRead(500);
+            number += xvfb_.readAllStandardOutput();
+        }
+        ASSERT_TRUE(number.contains('\n')) << "Xvfb reported no display";
+        display_ = u':' + QString::fromLatin1(number.trimmed());
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert(QStringLiteral("DISPLAY"), display_);
+        env_.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* p : {&app_, &xvfb_}) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            p->terminate();
+            if (!p->waitForFinished(5000)) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    QString x(const QString& tool, const QStringList& args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(tool, args);
+        if (!p.waitForFinished(15000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        return QString::fromLocal8Bit(p.readAllStandardOutput());
+    }
+
+    QStringList visibleWindows(const QString& nameRegex)
+    {
+        return x(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                             QStringLiteral("--name"), nameRegex})
+            .split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // Answers any box the program shows (for instance that no MIDI system is
+    // there) with Enter, so that it does not cover the main window.
+    void dismissBoxes(const QString& mainWindow)
+    {
+        for (const QString& id : visibleWindows(QStringLiteral("."))) {
+            if (id == mainWindow)
+                continue;
+            std::cout << "dismissing \"" << x(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), id}).trimmed().toStdString()
+                      << "\"\n";
+            x(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), id});
+            x(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+            QThread::msleep(300);
+        }
+    }
+
+    QRect geometryOf(const QString& id)
+    {
+        const QString info = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+        auto field = [&](const char* label) {
+            const auto m = QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s*(-?\\d+)")).match(info);
+            return m.hasMatch() ? m.captured(1).toInt() : -1;
+        };
+        return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")};
+    }
+
+    // The X window the pointer is over after moving it to `at` on the screen.
+    QString windowUnder(QPoint at)
+    {
+        const QString out = x(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
+                                                          QString::number(at.y()), QStringLiteral("getmouselocation")});
+        const auto m = QRegularExpression(QStringLiteral("window:(\\d+)")).match(out);
+        return m.hasMatch() ? m.captured(1) : QString();
+    }
+
+    void drag(QPoint from, QPoint to, int button)
+    {
+        const QString b = QString::number(button);
+        auto at = [](QPoint p) { return QStringList{QString::number(p.x()), QString::number(p.y())}; };
+        x(QStringLiteral("xdotool"), QStringList{QStringLiteral("mousemove")} + at(from) + QStringList{QStringLiteral("mousedown"), b});
+        x(QStringLiteral("xdotool"), QStringList{QStringLiteral("mousemove")} + at((from + to) / 2));
+        x(QStringLiteral("xdotool"), QStringList{QStringLiteral("mousemove")} + at(to) + QStringList{QStringLiteral("mouseup"), b});
+        QThread::msleep(400);
+    }
+
+    QProcess xvfb_;
+    QProcess app_;
+    QString display_;
+    QProcessEnvironment env_;
+};
+
+TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
+{
+    // Settings of an earlier run, so that no first-run setup dialog comes up.
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QSettingsStore(home.filePath(QStringLiteral("Tandrel/Tandrel.conf"))).write(settings::kUserSetup, QStringLiteral("1"));
+    QDir(home.path()).mkdir(QStringLiteral("run"));
+    QFile::setPermissions(home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QProcessEnvironment appEnv = env_;
+    appEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    appEnv.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    appEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+    app_.setProcessEnvironment(appEnv);
+    app_.setProcessChannelMode(QProcess::ForwardedChannels);
+    app_.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + QStringLiteral("/tandrel"), {});
+    ASSERT_TRUE(app_.waitForStarted(10000));
+
+    QString id;
+    QElapsedTimer clock;
+    clock.start();
+    while (id.isEmpty() && clock.elapsed() < 30000 && app_.state() == QProcess::Running) {
+        const QStringList found = visibleWindows(QStringLiteral("^") + kMainTitle + u'$');
+        if (!found.isEmpty())
+            id = found.constFirst();
+        else
+            dismissBoxes({});
+        QThread::msleep(200);
+    }
+    ASSERT_FALSE(id.isEmpty()) << "the main window never showed";
+    QThread::msleep(800);
+    dismissBoxes(id);
+
+    const QRect window = geometryOf(id);
+    ASSERT_EQ(window.size(), kClient);
+    const QRegion outline = WindowOutline();
+
+    // The X server holds the outline as the window's bounding shape.
+    const QString shape = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id, QStringLiteral("-shape")});
+    const auto extents = QRegularExpression(QStringLiteral("Window shape extents:\\s*(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)")).match(shape);
+    ASSERT_TRUE(extents.hasMatch()) << "the window is not shaped:\n" << shape.toStdString();
+    EXPECT_EQ(QRect(extents.captured(3).toInt(), extents.captured(4).toInt(), extents.captured(1).toInt(),
+                    extents.captured(2).toInt()),
+              outline.boundingRect());
+
+    // Clicks outside the outline reach whatever lies behind the window.
+    const struct {
+        const char* where;
+        QPoint at;
+        bool ours;
+    } probes[] = {
+        {"face", {224, 70}, true},          {"tab", {224, 20}, true},
+        {"top left corner", {2, 2}, false}, {"bottom right corner", {448, 235}, false},
+        {"former title bar", {60, 5}, false},
+    };
+    for (const auto& p : probes)
+        EXPECT_EQ(windowUnder(window.topLeft() + p.at) == id, p.ours) << p.where;
+    x(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
+    QThread::msleep(300);
+
+    // The screenshot: the root window is black (-br) wherever the outline cuts the
+    // window away, and the tan face with its navy lettering shows inside it.
+    QDir().mkpath(screenshotDir());
+    const QString screenPath = screenshotDir() + QStringLiteral("/screen.png");
+    x(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), screenPath});
+    const QImage screen(screenPath);
+    ASSERT_FALSE(screen.isNull()) << "no screenshot at " << screenPath.toStdString();
+    const QImage face = screen.copy(window).convertToFormat(QImage::Format_RGB32);
+    face.save(screenshotDir() + QStringLiteral("/main-window.png"));
+    std::cout << "screenshot: " << (screenshotDir() + QStringLiteral("/main-window.png")).toStdString() << "\n";
+
+    int leaks = 0, holes = 0, inside = 0;
+    for (int yy = 0; yy < kClient.height(); ++yy)
+        for (int xx = 0; xx < kClient.width(); ++xx) {
+            const bool black = (face.pixel(xx, yy) & 0xFFFFFF) == 0;
+            if (outline.contains(QPoint(xx, yy))) {
+                ++inside;
+                holes += black;
+            } else {
+                leaks += !black;
+            }
+        }
+    EXPECT_EQ(leaks, 0) << "pixels drawn outside the outline";
+    EXPECT_LT(holes, inside / 200) << "black pixels inside the outline";
+    const QColor centre = face.pixelColor(224, 70);
+    EXPECT_NEAR(centre.red(), 220, 24);
+    EXPECT_NEAR(centre.green(), 188, 24);
+    EXPECT_NEAR(centre.blue(), 140, 24);
+    int ink = 0;
+    for (int yy = 8; yy < 44; ++yy)
+        for (int xx = 150; xx < 280; ++xx) {
+            const QColor c = face.pixelColor(xx, yy);
+            ink += std::abs(c.red() - 40) + std::abs(c.green() - 44) + std::abs(c.blue() - 79) < 60;
+        }
+    EXPECT_GT(ink, 150) << "the name on the tab is missing";
+
+    // Dragging the bare face with the right button moves the window with the
+    // pointer; pressing on the status line moves nothing.
+    const QPoint grab = window.topLeft() + QPoint(224, 70);
+    drag(grab, grab + QPoint(50, 20), 3);
+    EXPECT_EQ(geometryOf(id).topLeft(), window.topLeft() + QPoint(50, 20));
+    const QPoint status = geometryOf(id).topLeft() + QPoint(100, 158);
+    drag(status, status + QPoint(-60, 30), 1);
+    EXPECT_EQ(geometryOf(id).topLeft(), window.topLeft() + QPoint(50, 20));
+    EXPECT_EQ(app_.state(), QProcess::Running);
+}
+
+}  // namespace
