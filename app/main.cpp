@@ -4,6 +4,7 @@
 #include "platform/ProductionServices.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 
 int main(int argc, char* argv[])
@@ -13,6 +14,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     QApplication::setApplicationVersion(QStringLiteral(TANDREL_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tandrel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.example.Tandrel.svg")));
 
     tandrel::ProductionServices services;
     tandrel::DumpState MAIN;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QImageReader>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -36,7 +37,7 @@ class X11Session : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "import"})
+        for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "xprop", "import"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils, imagemagick)";
 
@@ -246,6 +247,14 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
     drag(status, status + QPoint(-60, 30), 1);
     EXPECT_EQ(geometryOf(id).topLeft(), window.topLeft() + QPoint(50, 20));
     EXPECT_EQ(app_.state(), QProcess::Running);
+
+    // The window carries the program's icon, where Qt can read SVG at all.
+    if (QImageReader::supportedImageFormats().contains("svg")) {
+        const QString icon = x(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_ICON")});
+        EXPECT_TRUE(icon.contains(QStringLiteral("Icon ("))) << icon.left(200).toStdString();
+    } else {
+        std::cout << "not checking the window icon: Qt's SVG image plugin is not installed (package libqt6svg6)\n";
+    }
 }
 
 }  // namespace
