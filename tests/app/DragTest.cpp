@@ -137,16 +137,6 @@ TEST(Drag, PressingOnAControlDoesNotStartOne)
     EXPECT_TRUE(win.fake.log.entries().empty()) << "no control was clicked";
 }
 
-TEST(Drag, AMoveWithoutAPressDoesNothing)
-{
-    Window win;
-    const QPoint start = win.w.pos();
-    Pointer(win.w).moveTo(start + QPoint(200, 60));
-    win.w.Form_MouseMove(0, 0, 4000, 1500);
-    EXPECT_EQ(win.w.pos(), start);
-    EXPECT_EQ(win.fake.loop.yields, 0);
-}
-
 TEST(Drag, ASecondButtonRegrabsAndAnyReleaseEndsTheDrag)
 {
     Window win;

@@ -60,17 +60,13 @@ TEST(AboutWindow, ClosesOnOkayTypedKeysAndTheFrameOnly)
     } cases[] = {
         {"Okay", [](frmSplash& s) { s.cmdOkay->click(); }, true},
         {"Enter", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Return, "\r"); }, true},
-        {"keypad Enter", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Enter, "\r", Qt::KeypadModifier); }, true},
         {"Esc", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Escape, "\x1b"); }, true},
         {"space", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Space, " "); }, true},
         {"letter", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Q, "q"); }, true},
-        {"capital", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Z, "Z", Qt::ShiftModifier); }, true},
         {"digit", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_7, "7"); }, true},
         {"Backspace", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Backspace, "\b"); }, true},
         {"letter with no control focused", [](frmSplash& s) { key(&s, Qt::Key_A, "a"); }, true},
         {"click on the frame", [](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + QPoint(5, 5)); }, true},
-        {"click on the frame below the text",
-         [](frmSplash& s) { click(&s, s.Frame1->geometry().bottomLeft() + QPoint(120, -3)); }, true},
         {"left arrow", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Left, {}); }, false},
         {"F5", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_F5, {}); }, false},
         {"Shift alone", [](frmSplash& s) { key(s.cmdOkay, Qt::Key_Shift, {}, Qt::ShiftModifier); }, false},
@@ -105,11 +101,7 @@ TEST(AboutWindow, ShowsThreeParagraphsJoinedByLineFeedsOnly)
     EXPECT_FALSE(paragraphs[1].contains(u'\n'));
     EXPECT_TRUE(paragraphs[2].startsWith(QStringLiteral("Send comments on program to ")));
     EXPECT_TRUE(paragraphs[2].endsWith(QStringLiteral("@example.org")));
-    EXPECT_EQ(s.cmdOkay->text(), QStringLiteral("Okay"));
     EXPECT_TRUE(s.cmdOkay->isDefault());
-    EXPECT_TRUE(s.windowTitle().isEmpty());
-    EXPECT_EQ(s.size(), QSize(274, 182));
-    EXPECT_FALSE(s.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
 }
 
 TEST(AboutWindow, TheMainWindowKeepsOnlyOneAndRebuildsItAfterClosing)
