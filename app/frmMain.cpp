@@ -9,6 +9,7 @@
 #include "setup/SettingsKeys.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -229,6 +230,17 @@ void frmMain::cmdMinimize_Click()
 void frmMain::cmdSetup_Click()
 {
     MIDISetupForm::showModal(setupForm_, services_, MAIN, this);
+    // Choices that could not be stored still hold until the program ends; say
+    // where they could not be saved, once per run.
+    const QString unsaved = services_.settings.unsavedLocation();
+    if (!unsaved.isEmpty() && !toldSettingsUnsaved_) {
+        toldSettingsUnsaved_ = true;
+        services_.messageBoxes.MsgBox(
+            QStringLiteral("Tandrel could not save its settings to %1. The MIDI devices and folder you chose "
+                           "apply only until Tandrel closes.")
+                .arg(QDir::toNativeSeparators(unsaved)),
+            MessageBoxes::vbOKOnly, kTitle);
+    }
 }
 
 void frmMain::cmdAbout_Click()

@@ -137,6 +137,8 @@ private:
     QString statusText_;
     bool unloaded_ = false;
     bool sending_ = false;
+    //! The user has been told that the settings could not be saved.
+    bool toldSettingsUnsaved_ = false;
     std::unique_ptr<MIDISetupForm> setupForm_;
     QPointer<frmSplash> about_;
 };

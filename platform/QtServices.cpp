@@ -82,6 +82,12 @@ void QSettingsStore::write(const QString& key, const QString& text)
     settings_.setValue(key, text);
     settings_.endGroup();
     settings_.sync();
+    // status() keeps the first error it met, so a file that was corrupt when read
+    // would hide a failed write; the file and its folder are checked as well.
+    const QFileInfo file(settings_.fileName());
+    const bool saved = settings_.status() != QSettings::AccessError && file.isWritable()
+                       && QFileInfo(file.absolutePath()).isWritable();
+    unsaved_ = saved ? QString() : settings_.fileName();
 }
 
 std::optional<QString> QtFolderBrowser::browseForFolder(QWidget* owner, const QString& title)

@@ -39,9 +39,11 @@ public:
     explicit QSettingsStore(const QString& iniPath);
     QString read(const QString& key, const QString& defaultValue) const override;
     void write(const QString& key, const QString& text) override;
+    QString unsavedLocation() const override { return unsaved_; }
 
 private:
     mutable QSettings settings_;
+    QString unsaved_;
 };
 
 //! QFileDialog in directory mode.

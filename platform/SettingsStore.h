@@ -14,6 +14,9 @@ public:
     virtual QString read(const QString& key, const QString& defaultValue) const = 0;
     //! Creates or replaces the value.
     virtual void write(const QString& key, const QString& text) = 0;
+    //! The file that the last write could not be saved to, or empty when it was
+    //! saved. A value that was not saved still reads back until the program ends.
+    virtual QString unsavedLocation() const { return {}; }
 };
 
 }  // namespace tandrel
