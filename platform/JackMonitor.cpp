@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/JackMonitor.h"
+
+#include <jack/jack.h>
+
+namespace tandrel {
+namespace {
+
+// libjack reports every failed connection attempt on stderr; the ports say what
+// matters through their Error events instead.
+void quiet(const char*) {}
+
+std::int64_t periodOf(jack_client_t* client, jack_nframes_t frames)
+{
+    const jack_nframes_t rate = jack_get_sample_rate(client);
+    return rate > 0 ? static_cast<std::int64_t>(frames) * 1000000 / rate : 0;
+}
+
+}  // namespace
+
+std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
+{
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("Tandrel Monitor", JackNoStartServer, &status);
+    if (!client) {
+        if (why) *why = QStringLiteral("no JACK server is running");
+        return nullptr;
+    }
+    std::unique_ptr<JackMonitor> monitor(new JackMonitor(client));
+    jack_on_shutdown(client, &JackMonitor::onShutdown, monitor.get());
+    jack_set_process_callback(client, &JackMonitor::onProcess, monitor.get());
+    monitor->periodUs_ = periodOf(client, jack_get_buffer_size(client));
+    if (jack_activate(client) != 0) {
+        if (why) *why = QStringLiteral("the JACK server did not accept Tandrel as a client");
+        return nullptr;
+    }
+    return monitor;
+}
+
+JackMonitor::JackMonitor(jack_client_t* client) : client_(client) {}
+
+JackMonitor::~JackMonitor()
+{
+    jack_client_close(client_);
+}
+
+void JackMonitor::onShutdown(void* self)
+{
+    auto* monitor = static_cast<JackMonitor*>(self);
+    monitor->alive_ = false;
+    QMetaObject::invokeMethod(monitor, &JackMonitor::stopped, Qt::QueuedConnection);
+}
+
+int JackMonitor::onProcess(std::uint32_t frames, void* self)
+{
+    auto* monitor = static_cast<JackMonitor*>(self);
+    monitor->periodUs_.store(periodOf(monitor->client_, frames), std::memory_order_relaxed);
+    monitor->cycles_.fetch_add(1);
+    return 0;
+}
+
+}  // namespace tandrel

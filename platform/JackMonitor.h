@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+struct _jack_client;
+
+namespace tandrel {
+
+//! A port-less client of the JACK server that the MIDI ports use. It tells whether
+//! the server is still there and counts its processing cycles, which is how the
+//! output port knows that what it handed over has gone out. RtMidi offers neither,
+//! and its JACK output spins for ever once nothing drains it.
+class JackMonitor : public QObject {
+    Q_OBJECT
+public:
+    //! Connects to the server that JACK_DEFAULT_SERVER names (or the default one),
+    //! never starting one; nullptr and the reason in `why` when none answers.
+    static std::unique_ptr<JackMonitor> connect(QString* why);
+    ~JackMonitor() override;
+
+    bool alive() const { return alive_.load(); }
+    //! Processing cycles run since connecting.
+    std::uint64_t cycles() const { return cycles_.load(); }
+    //! The length of one cycle.
+    std::chrono::microseconds period() const { return std::chrono::microseconds(periodUs_.load()); }
+
+signals:
+    //! The server has gone; raised on the monitor's own thread.
+    void stopped();
+
+private:
+    explicit JackMonitor(_jack_client* client);
+    static void onShutdown(void* self);
+    static int onProcess(std::uint32_t frames, void* self);
+
+    _jack_client* client_;
+    std::atomic<bool> alive_{true};
+    std::atomic<std::uint64_t> cycles_{0};
+    std::atomic<std::int64_t> periodUs_{0};
+};
+
+}  // namespace tandrel

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "platform/MIDIInput.h"
+#include "platform/MidiBackend.h"
+#include "platform/MidiErrors.h"
+#include "platform/MidiInputQueue.h"
+
+#include <QObject>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class RtMidiIn;
+
+namespace tandrel {
+
+//! The production input port, on RtMidi over the ALSA sequencer or JACK.
+//! RtMidi's thread only copies each message into the queue and posts one wake-up;
+//! the Message event is raised from that wake-up on the user-interface thread.
+class RtMidiInput : public MIDIInput {
+public:
+    RtMidiInput();
+    ~RtMidiInput() override;
+    RtMidiInput(const RtMidiInput&) = delete;
+    RtMidiInput& operator=(const RtMidiInput&) = delete;
+
+    std::int16_t State() const override { return state_; }
+    void setCommand(std::int16_t code) override;
+    std::int16_t DeviceCount() const override;
+    void setDeviceID(std::int16_t id) override { id_ = id; }
+    std::int16_t DeviceID() const override { return id_; }
+    QString DeviceName() const override;
+    void setSysexBufferSize(std::int32_t bytes) override;
+    void setFilter(int status, bool drop) override;
+    std::int16_t MessageCount() const override;
+    ByteString MessageData() const override;
+
+private:
+    struct Callbacks;
+    friend struct Callbacks;
+    struct Device {
+        unsigned int index;
+        std::string name;
+    };
+
+    bool ensureMidi() const;
+    std::vector<Device> devices() const;
+    void open();
+    void close();
+    void start();
+    void wake();
+    void onJackStopped();
+    void post(MidiError error, const QString& text);
+    std::string takeRtError() const;
+
+    std::shared_ptr<MidiBackend> backend_;
+    mutable std::unique_ptr<RtMidiIn> midi_;
+    mutable std::shared_ptr<JackMonitor> midiJack_;
+    mutable MidiBackend::Api midiApi_ = MidiBackend::Api::None;
+    mutable std::mutex rtErrorMutex_;
+    mutable std::string rtError_;
+    MidiInputQueue queue_;
+    QObject events_;  //!< lives on the user-interface thread; posted events die with it
+    std::int16_t state_ = Closed;
+    std::int16_t id_ = 0;
+};
+
+}  // namespace tandrel

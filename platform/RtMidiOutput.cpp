@@ -1,0 +1,345 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/RtMidiOutput.h"
+
+#include <RtMidi.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <thread>
+
+namespace tandrel {
+namespace {
+
+using Clock = OutputPacer::Clock;
+using namespace std::chrono_literals;
+
+// JACK: RtMidi's ring buffer holds 16 KB and its sendMessage spins when it is full,
+// and a burst of more than about 32 KB in one cycle is lost; a window of 8 KB in
+// flight stays clear of both.
+constexpr std::size_t JackWindow = 8192;
+// ALSA's sequencer does not block: fast pacing stays well inside what its pool takes.
+constexpr std::size_t AlsaFastRate = 1000000;
+// Cycles that stop for this long mean a server that no longer answers.
+constexpr auto StallLimit = 2s;
+
+const QString NotOpen = QStringLiteral("The MIDI output is not open, so nothing can be sent to it.");
+const QString JackGone = QStringLiteral("The JACK server stopped, so the MIDI output was closed.");
+
+}  // namespace
+
+struct RtMidiOutput::Callbacks {
+    static void error(RtMidiError::Type, const std::string& text, void* self)
+    {
+        auto* port = static_cast<RtMidiOutput*>(self);
+        std::lock_guard lock(port->rtErrorMutex_);
+        port->rtError_ = text;
+    }
+};
+
+RtMidiOutput::RtMidiOutput() : backend_(MidiBackend::shared())
+{
+    const QString pacing = qEnvironmentVariable("TANDREL_MIDI_PACING").trimmed().toLower();
+    if (pacing == QLatin1String("fast")) pacer_.setMode(OutputPacer::Mode::Fast);
+    bool ok = false;
+    const int pauseMs = qEnvironmentVariableIntValue("TANDREL_MIDI_PAUSE_MS", &ok);
+    if (ok && pauseMs >= 0) pacer_.setPause(std::chrono::milliseconds(pauseMs));
+}
+
+RtMidiOutput::~RtMidiOutput()
+{
+    life_.reset();
+    if (state_ != Closed) drain(200ms);
+    midi_.reset();
+}
+
+bool RtMidiOutput::ensureMidi() const
+{
+    const MidiBackend::Api api = backend_->ensure();
+    if (api == MidiBackend::Api::None) {
+        midi_.reset();
+        return false;
+    }
+    if (midi_ && api == midiApi_ && backend_->jack() == midiJack_) return true;
+
+    if (state_ != Closed) const_cast<RtMidiOutput*>(this)->markClosed(JackGone);
+    midi_.reset();
+    midiJack_ = backend_->jack();
+    midiApi_ = api;
+    try {
+        midi_ = std::make_unique<RtMidiOut>(api == MidiBackend::Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK,
+                                            MidiBackend::outputClientName());
+    } catch (const RtMidiError& e) {
+        std::lock_guard lock(rtErrorMutex_);
+        rtError_ = e.getMessage();
+        return false;
+    }
+    auto* self = const_cast<RtMidiOutput*>(this);
+    midi_->setErrorCallback(&Callbacks::error, self);
+    if (midiJack_)
+        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] { self->onJackStopped(); });
+    return true;
+}
+
+std::vector<RtMidiOutput::Device> RtMidiOutput::devices() const
+{
+    std::vector<Device> list;
+    if (!ensureMidi()) return list;
+    const unsigned int count = midi_->getPortCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        std::string name = midi_->getPortName(i);
+        if (!name.empty() && !MidiBackend::isOwnPort(name)) list.push_back({i, std::move(name)});
+    }
+    takeRtError();  // a port that vanished while listing is simply not listed
+    return list;
+}
+
+std::int16_t RtMidiOutput::DeviceCount() const
+{
+    return static_cast<std::int16_t>(std::min<std::size_t>(devices().size(), 32767));
+}
+
+QString RtMidiOutput::DeviceName() const
+{
+    if (id_ == MidiMapper) return QString::fromLatin1(MidiBackend::virtualPortName());
+    const std::vector<Device> list = devices();
+    if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) return {};
+    return QString::fromStdString(list[static_cast<std::size_t>(id_)].name);
+}
+
+void RtMidiOutput::setCommand(std::int16_t code)
+{
+    switch (code) {
+    case Open: open(); break;
+    case Close: close(); break;
+    case Transmit: transmit(); break;
+    default: post(MidiError::InvalidValue, QStringLiteral("The MIDI output has no command %1.").arg(code));
+    }
+}
+
+void RtMidiOutput::open()
+{
+    close();
+    sendQuiet_ = false;
+    closedBecause_.clear();
+    if (!ensureMidi()) {
+        if (backend_->api() == MidiBackend::Api::None) {
+            if (backend_->claimNoSystemReport()) post(MidiError::NoMidiSystem, backend_->whyNone());
+        } else {
+            post(MidiError::OpenFailed,
+                 QStringLiteral("The MIDI output could not be set up: %1").arg(QString::fromStdString(takeRtError())));
+        }
+        return;
+    }
+    QString name = QString::fromLatin1(MidiBackend::virtualPortName());
+    if (id_ == MidiMapper) {
+        midi_->openVirtualPort(MidiBackend::virtualPortName());
+    } else {
+        const std::vector<Device> list = devices();
+        if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) {
+            post(MidiError::NoSuchDevice, QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
+                                              .arg(id_)
+                                              .arg(list.size()));
+            return;
+        }
+        const Device& device = list[static_cast<std::size_t>(id_)];
+        name = QString::fromStdString(device.name);
+        midi_->openPort(device.index, "out");
+    }
+    if (const std::string failure = takeRtError(); !failure.empty()) {
+        midi_->closePort();
+        takeRtError();
+        post(MidiError::OpenFailed,
+             QStringLiteral("The MIDI output %1 could not be opened: %2").arg(name, QString::fromStdString(failure)));
+        return;
+    }
+    pacer_.reset();
+    if (midiJack_) {
+        pacer_.useCycles(midiJack_->period(), JackWindow);
+    } else {
+        pacer_.useCycles(0us, 0);
+        pacer_.setFastRate(AlsaFastRate);
+    }
+    state_ = Opened;
+    ++serial_;
+}
+
+void RtMidiOutput::close()
+{
+    if (state_ == Closed) return;
+    drain(200ms);  // what was handed over goes out before the port does
+    midi_->closePort();
+    takeRtError();
+    state_ = Closed;
+    ++serial_;
+    queue_.clear();
+    sendQuiet_ = false;
+}
+
+void RtMidiOutput::markClosed(const QString& because)
+{
+    state_ = Closed;
+    ++serial_;
+    queue_.clear();
+    closedBecause_ = because;
+}
+
+void RtMidiOutput::transmit()
+{
+    if (state_ != Opened) {
+        reportClosed();
+        return;
+    }
+    if (data_.empty()) return;
+    queue_.push_back(data_);
+    if (pumping_) return;  // a send already under way takes it in turn
+
+    pumping_ = true;
+    const std::weak_ptr<int> life = life_;
+    while (!queue_.empty() && state_ == Opened) {
+        const std::uint64_t serial = serial_;
+        const ByteString message = std::move(queue_.front());
+        queue_.pop_front();
+        const std::vector<std::size_t> sizes = OutputPacer::pieces(message.size());
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < sizes.size(); offset += sizes[i++]) {
+            const bool ok = waitForSlot(sizes[i], serial, life);
+            if (life.expired()) return;
+            if (!ok) break;  // what is still queued goes to the port as it is now
+            if (!sendPiece(message.data() + offset, sizes[i], i + 1 == sizes.size())) {
+                queue_.clear();
+                break;
+            }
+        }
+    }
+    pumping_ = false;
+    armQueueEmpty();
+}
+
+bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std::weak_ptr<int>& life)
+{
+    std::uint64_t lastCycles = midiJack_ ? midiJack_->cycles() : 0;
+    Clock::time_point lastProgress = Clock::now();
+    for (;;) {
+        if (state_ != Opened) {
+            reportClosed();
+            return false;
+        }
+        if (serial != serial_) {  // closed and opened again during a wait
+            reportSendFailure(MidiError::PortNotOpen, QStringLiteral("The MIDI output was closed while a message was "
+                                                                     "going out; the rest of that message was not sent."));
+            return false;
+        }
+        Clock::time_point now = Clock::now();
+        if (midiJack_) {
+            if (!midiJack_->alive()) {
+                markClosed(JackGone);
+                reportSendFailure(MidiError::ServerStopped, JackGone);
+                return false;
+            }
+            const std::uint64_t cycles = midiJack_->cycles();
+            pacer_.observe(cycles, now);
+            if (cycles != lastCycles) {
+                lastCycles = cycles;
+                lastProgress = now;
+            } else if (now - lastProgress > StallLimit) {
+                markClosed(QStringLiteral("The JACK server stopped answering, so the MIDI output was closed."));
+                reportSendFailure(MidiError::ServerStopped, closedBecause_);
+                return false;
+            }
+        }
+        const Clock::time_point start = pacer_.earliestStart();
+        if (now >= start && pacer_.fits(size)) return true;
+
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (life.expired()) return false;
+        // Short naps, so that the window and the transport's cycles are followed closely.
+        now = Clock::now();
+        const auto nap = start == Clock::time_point::max() || start <= now
+            ? std::chrono::duration_cast<Clock::duration>(1ms)
+            : std::min<Clock::duration>(start - now, 1ms);
+        std::this_thread::sleep_for(nap);
+    }
+}
+
+bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessage)
+{
+    const std::uint64_t cycle = midiJack_ ? midiJack_->cycles() : 0;
+    midi_->sendMessage(reinterpret_cast<const unsigned char*>(bytes), size);
+    if (const std::string failure = takeRtError(); !failure.empty()) {
+        reportSendFailure(MidiError::SendFailed,
+                          QStringLiteral("The MIDI system refused a message: %1").arg(QString::fromStdString(failure)));
+        return false;
+    }
+    pacer_.sent(size, endsMessage, Clock::now(), cycle);
+    return true;
+}
+
+void RtMidiOutput::observe()
+{
+    if (midiJack_) pacer_.observe(midiJack_->cycles(), Clock::now());
+}
+
+void RtMidiOutput::drain(std::chrono::milliseconds limit)
+{
+    const Clock::time_point giveUp = Clock::now() + limit;
+    for (observe(); pacer_.inFlight() > 0 && midiJack_ && midiJack_->alive() && Clock::now() < giveUp; observe())
+        std::this_thread::sleep_for(1ms);
+}
+
+void RtMidiOutput::reportSendFailure(MidiError error, const QString& text)
+{
+    if (sendQuiet_) return;
+    sendQuiet_ = true;
+    post(error, text);
+}
+
+void RtMidiOutput::reportClosed()
+{
+    if (closedBecause_.isEmpty()) reportSendFailure(MidiError::PortNotOpen, NotOpen);
+    else reportSendFailure(MidiError::ServerStopped, closedBecause_);
+}
+
+void RtMidiOutput::armQueueEmpty()
+{
+    queueEmptyGiveUp_ = Clock::now() + 10s;
+    if (queueEmptyArmed_) return;
+    queueEmptyArmed_ = true;
+    const std::uint64_t serial = serial_;
+    QTimer::singleShot(1ms, &events_, [this, serial] { checkQueueEmpty(serial); });
+}
+
+void RtMidiOutput::checkQueueEmpty(std::uint64_t serial)
+{
+    queueEmptyArmed_ = false;
+    if (serial != serial_ || pumping_ || (midiJack_ && !midiJack_->alive())) return;
+    observe();
+    if (pacer_.idle(Clock::now())) {
+        raiseQueueEmpty();
+    } else if (Clock::now() < queueEmptyGiveUp_) {
+        queueEmptyArmed_ = true;
+        QTimer::singleShot(2ms, &events_, [this, serial] { checkQueueEmpty(serial); });
+    }
+}
+
+void RtMidiOutput::onJackStopped()
+{
+    if (state_ == Closed) return;
+    markClosed(JackGone);
+    // The send that finds the port closed says so; this is only for the record.
+    post(MidiError::Notice, JackGone);
+}
+
+void RtMidiOutput::post(MidiError error, const QString& text)
+{
+    QMetaObject::invokeMethod(&events_, [this, error, text] { raiseError(code(error), text); }, Qt::QueuedConnection);
+}
+
+std::string RtMidiOutput::takeRtError() const
+{
+    std::lock_guard lock(rtErrorMutex_);
+    return std::exchange(rtError_, std::string());
+}
+
+}  // namespace tandrel

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The output port's pacing, without any MIDI system: DIN timing of the wire and
+// the pause, fast pacing's limits, and the JACK window that keeps RtMidi from spinning.
+#include "platform/OutputPacer.h"
+
+#include <gtest/gtest.h>
+
+using tandrel::OutputPacer;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = OutputPacer::Clock;
+const Clock::time_point t0 = Clock::time_point() + 1h;
+
+TEST(OutputPacerTest, CutsMessagesIntoPiecesOfAtMost4096Bytes)
+{
+    const std::vector<std::pair<std::size_t, std::vector<std::size_t>>> cases = {
+        {0, {}}, {1, {1}}, {4096, {4096}}, {4097, {4096, 1}}, {130000, {4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096,
+                                                                         4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096,
+                                                                         4096, 4096, 4096, 4096, 4096, 4096, 4096, 4096,
+                                                                         4096, 4096, 4096, 4096, 4096, 4096, 4096, 3024}}};
+    for (const auto& [size, pieces] : cases) EXPECT_EQ(OutputPacer::pieces(size), pieces) << size;
+}
+
+struct Timing {
+    const char* name;
+    OutputPacer::Mode mode;
+    bool jack;                 //!< driven by cycles, with a 5 ms slack
+    std::size_t size;
+    bool endsMessage;
+    std::uint64_t observedCycle;  //!< the cycle count seen 3 ms after sending (sent at cycle 10)
+    Clock::duration expected;     //!< from t0; max(): waits for the transport, min(): at once
+};
+
+Clock::duration fromT0(Clock::time_point start)
+{
+    if (start == Clock::time_point::min()) return Clock::duration::min();
+    if (start == Clock::time_point::max()) return Clock::duration::max();
+    return start - t0;
+}
+
+TEST(OutputPacerTest, NextStartFollowsTheWireThePauseAndTheTransport)
+{
+    const auto never = Clock::duration::max();
+    const std::vector<Timing> cases = {
+        {"DIN: wire time and pause after a message", OutputPacer::Mode::Din, false, 100, true, 0, 32ms + 20ms},
+        {"DIN: no pause inside a message", OutputPacer::Mode::Din, false, 4096, false, 0, 4096 * 320us},
+        {"DIN on JACK: waits until the piece has left", OutputPacer::Mode::Din, true, 100, true, 11, never},
+        {"DIN on JACK: timed from when it left, plus a cycle", OutputPacer::Mode::Din, true, 100, true, 12,
+         3ms + 32ms + 20ms + 5ms},
+        {"DIN on JACK: no slack inside a message", OutputPacer::Mode::Din, true, 4096, false, 12, 3ms + 4096 * 320us},
+        {"fast: the rate limit only", OutputPacer::Mode::Fast, false, 1000, true, 0, 1ms},
+        {"fast on JACK: no time limit", OutputPacer::Mode::Fast, true, 1000, true, 10, Clock::duration::min()},
+    };
+    for (const Timing& c : cases) {
+        SCOPED_TRACE(c.name);
+        OutputPacer pacer;
+        pacer.setMode(c.mode);
+        pacer.setFastRate(1000000);
+        if (c.jack) pacer.useCycles(5ms, 8192);
+        EXPECT_EQ(pacer.earliestStart(), Clock::time_point::min()) << "nothing sent yet";
+        pacer.sent(c.size, c.endsMessage, t0, 10);
+        pacer.observe(c.observedCycle, t0 + 3ms);
+        EXPECT_EQ(fromT0(pacer.earliestStart()), c.expected);
+    }
+}
+
+TEST(OutputPacerTest, JackWindowHoldsBackUntilCyclesHaveTakenThePieces)
+{
+    OutputPacer pacer;
+    pacer.setMode(OutputPacer::Mode::Fast);
+    pacer.useCycles(5ms, 8192);
+    EXPECT_TRUE(pacer.fits(20000)) << "an empty window takes any one piece";
+    pacer.sent(4096, false, t0, 5);
+    pacer.sent(4096, true, t0, 6);
+    EXPECT_FALSE(pacer.fits(1));
+    EXPECT_FALSE(pacer.idle(t0));
+    pacer.observe(8, t0);  // the first piece is out, the second may still be in the buffer
+    EXPECT_EQ(pacer.inFlight(), 4096u);
+    EXPECT_TRUE(pacer.fits(4096));
+    EXPECT_TRUE(pacer.idle(t0)) << "the last piece has left once two cycles have passed";
+    pacer.observe(9, t0);
+    EXPECT_EQ(pacer.inFlight(), 0u);
+    pacer.reset();
+    EXPECT_EQ(pacer.earliestStart(), Clock::time_point::min());
+}
+
+TEST(OutputPacerTest, DinIsIdleOnlyOnceTheLastByteHasLeftTheWire)
+{
+    OutputPacer pacer;
+    pacer.setPause(-5ms);
+    EXPECT_EQ(pacer.pause(), 0us);
+    pacer.setPause(30ms);
+    pacer.sent(10, true, t0);
+    EXPECT_FALSE(pacer.idle(t0 + 3199us));
+    EXPECT_TRUE(pacer.idle(t0 + 3200us));
+    EXPECT_EQ(pacer.earliestStart() - t0, 3200us + 30ms);
+}
+
+}  // namespace
