@@ -9,6 +9,7 @@
 #include "setup/SettingsKeys.h"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QDir>
 #include <QLabel>
 #include <QPainter>
@@ -64,7 +65,13 @@ void frmMain::buildControls()
     auto button = [this](const QString& caption, QRect geometry, const QFont& f) {
         auto* b = new QPushButton(caption, this);
         b->setGeometry(geometry);
-        b->setFont(f);
+        // Where the named face is missing its stand-in may be wider: shrink the
+        // caption until it fits its button with a little margin.
+        QFont fitted = f;
+        while (fitted.pointSizeF() > 6
+               && QFontMetricsF(fitted).horizontalAdvance(caption) > geometry.width() - 8)
+            fitted.setPointSizeF(fitted.pointSizeF() - 0.5);
+        b->setFont(fitted);
         return b;
     };
     const QFont big = makeFont(QStringLiteral("Tahoma"), 14.25, true);

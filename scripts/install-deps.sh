@@ -4,7 +4,7 @@
 set -eu
 set -- "${1:-runtime}"
 
-runtime="cmake g++ make pkg-config qt6-base-dev librtmidi-dev libgl-dev"
+runtime="cmake g++ make pkg-config qt6-base-dev libqt6svg6 librtmidi-dev libgl-dev"
 test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick
       desktop-file-utils appstream clang libclang-rt-dev"
 case "$1" in
