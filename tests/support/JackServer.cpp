@@ -7,13 +7,16 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace tandrel::testing {
@@ -47,6 +50,31 @@ QString runTool(const QString& program, const QStringList& args, int* exitCode =
     return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
+// The JACK memory (not the registry every JACK process shares) that the processes
+// under `proc` (/proc, or /proc/<pid>) have mapped.
+QStringList mappedSharedMemory(const QString& proc)
+{
+    QStringList maps;
+    if (QFileInfo::exists(proc + QStringLiteral("/maps"))) {
+        maps << proc + QStringLiteral("/maps");
+    } else {
+        for (const QString& pid : QDir(proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (pid.front().isDigit()) maps << proc + QLatin1Char('/') + pid + QStringLiteral("/maps");
+    }
+    QStringList found;
+    for (const QString& path : maps) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const qsizetype at = line.indexOf("/dev/shm/jack");
+            if (at < 0) continue;
+            const QString entry = QString::fromLocal8Bit(line.mid(at + 9)).trimmed().remove(QStringLiteral(" (deleted)"));
+            if (entry != QLatin1String("jack-shm-registry") && !found.contains(entry)) found << entry;
+        }
+    }
+    return found;
+}
+
 void removeEntry(const QString& entry)
 {
     QFileInfo info(kShm + QLatin1Char('/') + entry);
@@ -67,26 +95,33 @@ bool JackServer::installed()
 
 JackServer::JackServer(std::chrono::milliseconds turn)
 {
-    static std::atomic<int> serial{0};
-    name_ = kPrefix + QString::number(::getpid()) + QLatin1Char('-') + QString::number(serial++);
-
     if (!installed()) {
         error_ = QStringLiteral("jackd, jack_lsp or jack_connect is not installed (package jackd2)");
         return;
     }
 
-    const QByteArray lockPath = QFile::encodeName(QDir::tempPath() + QStringLiteral("/tandrel-jackd.lock"));
-    lockFd_ = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Each server takes about 40 MB of /dev/shm: as many run at once as it has room for.
+    struct statvfs shm {};
+    const unsigned long long room = ::statvfs("/dev/shm", &shm) == 0 ? 1ull * shm.f_bavail * shm.f_frsize : 0;
+    const int servers = static_cast<int>(std::clamp<unsigned long long>(room / (64ull << 20), 1, 4));
     QDeadlineTimer turnOver(turn);
-    while (lockFd_ >= 0 && !(locked_ = ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) && !turnOver.hasExpired())
-        QThread::msleep(50);
+    int slot = 0;
+    for (;; slot = (slot + 1) % servers) {
+        if (lockFd_ >= 0) ::close(lockFd_);
+        const QString lockPath = QDir::tempPath() + QStringLiteral("/tandrel-jackd-%1.lock").arg(slot);
+        lockFd_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        locked_ = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+        if (locked_ || (slot + 1 == servers && turnOver.hasExpired())) break;
+        if (slot + 1 == servers) QThread::msleep(50);
+    }
     if (!locked_) {
-        error_ = QStringLiteral("another test's JACK server did not end in time");
+        error_ = QStringLiteral("other tests' JACK servers did not end in time");
         return;
     }
-
+    // One name per slot: JACK's table of servers has room for only eight, and an
+    // entry that a killed server leaves is taken back only by a server of the same name.
+    name_ = kPrefix + QString::number(slot);
     removeLeftovers();
-    shmBefore_ = shmEntries();
 
     envSet_ = true;
     hadServer_ = qEnvironmentVariableIsSet("JACK_DEFAULT_SERVER");
@@ -97,26 +132,66 @@ JackServer::JackServer(std::chrono::milliseconds turn)
     qputenv("TANDREL_MIDI_API", "jack");
 
     jackd_ = std::make_unique<QProcess>();
-    jackd_->setProcessChannelMode(QProcess::MergedChannels);
-    dieWithParent(*jackd_);
-    jackd_->start(QStringLiteral("jackd"),
-                  {QStringLiteral("-r"), QStringLiteral("-p"), QStringLiteral("64"), QStringLiteral("-n"), name_,
-                   QStringLiteral("-d"), QStringLiteral("dummy"), QStringLiteral("-r"), QString::number(sampleRate),
-                   QStringLiteral("-p"), QString::number(period)});
-    if (!jackd_->waitForStarted(5000)) {
-        error_ = QStringLiteral("jackd did not start: ") + jackd_->errorString();
+    QString output;
+    if (!launch(*jackd_, name_, &output) && output.contains(QLatin1String("Too many servers"))) {
+        reclaimDeadServers();
+        jackd_ = std::make_unique<QProcess>();
+        launch(*jackd_, name_, &output);
+    }
+    if (running()) {
+        noteSharedMemory();
         return;
     }
-    QDeadlineTimer ready(std::chrono::seconds(10));
-    while (!ready.hasExpired() && running()) {
-        int code = -1;
-        runTool(QStringLiteral("jack_lsp"), {QStringLiteral("-s"), name_}, &code);
-        if (code == 0) return;
-        QThread::msleep(30);
-    }
-    error_ = QStringLiteral("jackd did not become ready: ")
-        + QString::fromLocal8Bit(jackd_->readAll()).right(2000);
+    error_ = QStringLiteral("jackd did not become ready: ") + output.right(2000);
     stop();
+}
+
+bool JackServer::launch(QProcess& jackd, const QString& name, QString* output)
+{
+    jackd.setProcessChannelMode(QProcess::MergedChannels);
+    dieWithParent(jackd);
+    jackd.start(QStringLiteral("jackd"),
+                {QStringLiteral("-r"), QStringLiteral("-p"), QStringLiteral("64"), QStringLiteral("-n"), name,
+                 QStringLiteral("-d"), QStringLiteral("dummy"), QStringLiteral("-r"), QString::number(sampleRate),
+                 QStringLiteral("-p"), QString::number(period)});
+    QDeadlineTimer ready(std::chrono::seconds(15));
+    bool up = false;
+    while (!up && !ready.hasExpired() && jackd.waitForStarted(5000) && jackd.state() == QProcess::Running) {
+        int code = -1;
+        runTool(QStringLiteral("jack_lsp"), {QStringLiteral("-s"), name}, &code);
+        up = code == 0;
+        if (!up) QThread::msleep(30);
+    }
+    if (!up) {
+        jackd.kill();
+        jackd.waitForFinished(3000);
+    }
+    if (output) *output = QString::fromLocal8Bit(jackd.readAll());
+    return up;
+}
+
+void JackServer::reclaimDeadServers()
+{
+    // JACK frees the entry of a dead server only when a server of that name starts
+    // again; so start each one briefly, and let it end cleanly.
+    QFile registry(kShm + QStringLiteral("/jack-shm-registry"));
+    if (!registry.open(QIODevice::ReadOnly)) return;
+    const QByteArray data = registry.readAll();
+    const QByteArray prefix = "jack-" + QByteArray::number(::getuid()) + ':';
+    for (qsizetype at = data.indexOf(prefix); at >= 4; at = data.indexOf(prefix, at + 1)) {
+        qint32 pid = 0;
+        std::memcpy(&pid, data.constData() + at - 4, sizeof pid);
+        const qsizetype end = data.indexOf(':', at + prefix.size());
+        if (pid <= 0 || end < 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        const QString dead = QString::fromLocal8Bit(data.mid(at + prefix.size(), end - at - prefix.size()));
+        for (const QString& entry : shmEntries())
+            if (entry.contains(QLatin1Char('_') + dead + QLatin1Char('_'))) removeEntry(entry);
+        QProcess jackd;
+        if (launch(jackd, dead, nullptr)) {
+            jackd.terminate();
+            jackd.waitForFinished(5000);
+        }
+    }
 }
 
 JackServer::~JackServer()
@@ -139,6 +214,7 @@ bool JackServer::running() const
 void JackServer::kill()
 {
     if (!running()) return;
+    noteSharedMemory();
     jackd_->kill();
     jackd_->waitForFinished(5000);
 }
@@ -146,6 +222,7 @@ void JackServer::kill()
 void JackServer::stop()
 {
     if (running()) {
+        noteSharedMemory();
         jackd_->terminate();  // a clean exit removes the server's own files
         if (!jackd_->waitForFinished(3000)) {
             jackd_->kill();
@@ -154,26 +231,34 @@ void JackServer::stop()
     }
     jackd_.reset();
     if (!locked_) return;
-    // JACK files that appeared while the server ran are its own (other servers
-    // wait for the lock), except the registry that every JACK process shares.
-    for (const QString& entry : shmEntries()) {
-        if (!entry.startsWith(QLatin1String("jack")) || shmBefore_.contains(entry)
-            || entry == QLatin1String("jack-shm-registry"))
-            continue;
-        removeEntry(entry);
-    }
+    // A killed server leaves its files: its socket and semaphores carry its name,
+    // and its memory is what it had mapped (unless another server maps it now).
+    QStringList leftovers = shm_;
+    for (const QString& entry : shmEntries())
+        if (entry.contains(QLatin1Char('_') + name_ + QLatin1Char('_'))) leftovers << entry;
+    const QStringList mapped = mappedSharedMemory(QStringLiteral("/proc"));
+    for (const QString& entry : leftovers)
+        if (!mapped.contains(entry)) removeEntry(entry);
+}
+
+void JackServer::noteSharedMemory()
+{
+    if (!running()) return;
+    for (const QString& entry : mappedSharedMemory(QStringLiteral("/proc/%1").arg(jackd_->processId())))
+        if (!shm_.contains(entry)) shm_ << entry;
+}
+
+QStringList JackServer::sharedMemory() const
+{
+    return shm_;
 }
 
 void JackServer::removeLeftovers()
 {
-    // Sockets and semaphores of servers whose test program died: the name holds the pid.
-    for (const QString& entry : shmEntries()) {
-        const int at = entry.indexOf(kPrefix);
-        if (at < 0) continue;
-        const qint64 pid = entry.mid(at + kPrefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong();
-        if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-            removeEntry(entry);
-    }
+    // The socket and semaphores of a server of this name that was killed: a new
+    // server would take them for a running one.
+    for (const QString& entry : shmEntries())
+        if (entry.contains(QLatin1Char('_') + name_ + QLatin1Char('_'))) removeEntry(entry);
 }
 
 QStringList JackServer::ports() const

@@ -14,8 +14,9 @@
 //   ASSERT_TRUE(tandrel::testing::finishGt3sim(*sim, std::chrono::seconds(30)));
 //   // Leaving the scope stops the server and removes what it left in /dev/shm.
 //
-// Each server needs about 40 MB of /dev/shm, so servers of all test programs
-// take turns through a file lock; a test holds its server only as long as it needs it.
+// Each server needs about 40 MB of /dev/shm, so test programs run only as many
+// servers at once as it has room for (file locks); one may wait for its turn.
+// A test holds its server only as long as it needs it.
 
 #include <QProcess>
 #include <QString>
@@ -57,10 +58,15 @@ public:
     bool waitForPort(const QString& port, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     //! Connects an output port to an input port (jack_connect).
     bool connect(const QString& from, const QString& to) const;
+    //! The JACK memory in /dev/shm that the server has used.
+    QStringList sharedMemory() const;
 
 private:
+    static bool launch(QProcess& jackd, const QString& name, QString* output);
+    static void reclaimDeadServers();
     void stop();
     void removeLeftovers();
+    void noteSharedMemory();
 
     QString name_;
     QString error_;
@@ -68,7 +74,7 @@ private:
     bool envSet_ = false, hadServer_ = false, hadApi_ = false;
     int lockFd_ = -1;
     bool locked_ = false;
-    QStringList shmBefore_;
+    QStringList shm_;
     std::unique_ptr<QProcess> jackd_;
 };
 
