@@ -54,14 +54,20 @@ bool MidiBackend::claimNoSystemReport()
     return true;
 }
 
-bool MidiBackend::alsaOpens() const
+bool MidiBackend::alsaOpens()
 {
-    try {
-        RtMidiIn probe(RtMidi::LINUX_ALSA, outputClientName());
-        return true;
-    } catch (const RtMidiError&) {
-        return false;
+    // The sequencer does not come and go while the program runs (JACK servers do),
+    // so one try is enough.
+    if (!alsaTried_) {
+        alsaTried_ = true;
+        try {
+            RtMidiIn probe(RtMidi::LINUX_ALSA, outputClientName());
+            alsaOpens_ = true;
+        } catch (const RtMidiError&) {
+            alsaOpens_ = false;
+        }
     }
+    return alsaOpens_;
 }
 
 bool MidiBackend::isOwnPort(const std::string& name)

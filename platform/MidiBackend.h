@@ -40,12 +40,14 @@ public:
     static bool isOwnPort(const std::string& name);
 
 private:
-    bool alsaOpens() const;
+    bool alsaOpens();
 
     Api api_ = Api::None;
     std::shared_ptr<JackMonitor> jack_;
     QString whyNone_;
     bool noSystemReported_ = false;
+    bool alsaTried_ = false;
+    bool alsaOpens_ = false;
 };
 
 }  // namespace tandrel

@@ -107,17 +107,17 @@ void JackPeer::write(void* buffer, jack_nframes_t frames)
     if (next_ == events.size()) done_ = true;
 }
 
-void JackPeer::read(void* buffer, jack_nframes_t frames)
+void JackPeer::read(void* buffer, jack_nframes_t)
 {
-    jack_nframes_t cycleFrame = 0;
-    jack_time_t cycleUs = 0, nextUs = 0;
-    float periodUs = 0;
-    jack_get_cycle_times(client_, &cycleFrame, &cycleUs, &nextUs, &periodUs);
+    // Stamped by the clock when the data is here, not by JACK's estimate of when the
+    // cycle began: the estimate jumps when the server runs late.
+    const auto now = static_cast<std::int64_t>(jack_get_time());
+    const std::int64_t rate = jack_get_sample_rate(client_);
     const std::uint32_t count = jack_midi_get_event_count(buffer);
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-        const Header header{static_cast<std::int64_t>(cycleUs + event.time * (nextUs - cycleUs) / frames),
+        const Header header{now + static_cast<std::int64_t>(event.time) * 1000000 / rate,
                             static_cast<std::uint32_t>(event.size)};
         if (jack_ringbuffer_write_space(ring_) < sizeof header + event.size) {
             lost_.fetch_add(1);

@@ -12,8 +12,8 @@
 namespace gt3sim {
 
 //! A JACK client with one MIDI port. It writes and reads the port itself in the
-//! process callback, so events leave at the planned frame and arrivals are stamped
-//! with the time of the frame they arrived in.
+//! process callback, so events leave at the planned frame, and arrivals are stamped
+//! with the time they were taken in (plus their place in the cycle).
 class JackPeer : public Peer {
 public:
     //! A client named `name` with an output port "out" or an input port "in";
@@ -32,7 +32,7 @@ private:
     static int process(jack_nframes_t frames, void* self);
     static void shutdown(void* self);
     void write(void* buffer, jack_nframes_t frames);
-    void read(void* buffer, jack_nframes_t frames);
+    void read(void* buffer, jack_nframes_t);
     bool waitCycles(std::uint64_t count, std::chrono::milliseconds limit);
 
     jack_client_t* client_;

@@ -180,7 +180,7 @@ int receive(const Options& o)
         return 1;
     }
     if (!alive) std::fprintf(stderr, "gt3sim receive: the MIDI system went away\n");
-    return whole && check.clean() && peer->lost() == 0 ? 0 : 1;
+    return alive && whole && check.clean() && peer->lost() == 0 ? 0 : 1;
 }
 
 }  // namespace
