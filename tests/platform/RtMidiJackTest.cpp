@@ -347,6 +347,49 @@ TEST_F(RtMidiJackTest, DinPacingKeepsAtLeastThePauseBetweenMessages)
     }
 }
 
+TEST_F(RtMidiJackTest, OwnPortsAreNeverListedAndAPortMayGoWithAWakeUpPending)
+{
+    HangGuard guard(60s, "listing devices");
+    auto rx = startGt3sim({QStringLiteral("receive"), file("received.syx"), QStringLiteral("--name"), QStringLiteral("rx"),
+                           QStringLiteral("--timeout-ms"), QStringLiteral("3000")});
+    const ByteString dump = generate(file("dump.syx"), {QStringLiteral("--size"), QStringLiteral("3000")});
+    auto src = startGt3sim({QStringLiteral("transmit"), file("dump.syx"), QStringLiteral("--name"), QStringLiteral("src"),
+                            QStringLiteral("--pacing"), QStringLiteral("fast")});
+    ASSERT_TRUE(jack_->waitForPort(QStringLiteral("rx:in")));
+    ASSERT_TRUE(jack_->waitForPort(QStringLiteral("src:out")));
+    auto in = CreateMIDIInput();
+    auto out = CreateMIDIOutput();
+    out->setDeviceID(MIDIOutput::MidiMapper);
+    out->setCommand(MIDIOutput::Open);
+    in->setDeviceID(static_cast<std::int16_t>(deviceNamed(*in, QStringLiteral("src:out"))));
+    bool raised = false;
+    in->events.Message = [&] { raised = true; };
+    in->setCommand(MIDIInput::Open);
+    in->setCommand(MIDIInput::Start);
+    ASSERT_TRUE(jack_->waitForPort(QStringLiteral("Tandrel:Tandrel")));
+    const auto names = [](auto& port) {
+        QStringList list;
+        for (std::int16_t id = 0; id < port.DeviceCount(); ++id) {
+            port.setDeviceID(id);
+            list << port.DeviceName();
+        }
+        return list;
+    };
+    EXPECT_EQ(names(*in), QStringList{QStringLiteral("src:out")});
+    EXPECT_EQ(names(*out), QStringList{QStringLiteral("rx:in")});
+
+    // Messages came in and wake-ups were posted, but no event is processed before the port goes.
+    ASSERT_TRUE(finishGt3sim(*src, 20s));
+    EXPECT_EQ(src->exitCode(), 0);
+    QThread::msleep(100);
+    EXPECT_GT(in->MessageCount(), 0);
+    in.reset();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(raised);
+    out.reset();
+    EXPECT_TRUE(finishGt3sim(*rx, 20s));
+}
+
 TEST_F(RtMidiJackTest, AServerKilledDuringASendRaisesAnErrorAndNothingHangs)
 {
     HangGuard guard(90s, "a send through a dying JACK server");
