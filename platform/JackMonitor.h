@@ -30,6 +30,9 @@ public:
     std::uint64_t cycles() const { return cycles_.load(); }
     //! The length of one cycle.
     std::chrono::microseconds period() const { return std::chrono::microseconds(periodUs_.load()); }
+    //! True for the first port to report that this server stopped: both ports see
+    //! it go, and the user is told once.
+    bool claimStopReport() { return !stopReported_.exchange(true); }
 
 signals:
     //! The server has gone; raised on the monitor's own thread.
@@ -44,6 +47,7 @@ private:
     std::atomic<bool> alive_{true};
     std::atomic<std::uint64_t> cycles_{0};
     std::atomic<std::int64_t> periodUs_{0};
+    std::atomic<bool> stopReported_{false};
 };
 
 }  // namespace tandrel

@@ -59,7 +59,14 @@ bool RtMidiInput::ensureMidi() const
     midi_->ignoreTypes(false, false, false);  // the filter alone decides
     midi_->setCallback(&Callbacks::message, self);
     if (midiJack_)
-        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] { self->onJackStopped(); });
+        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] {
+            self->onJackStopped();
+            // Close the dead server's client now, before any client joins a server
+            // that comes back: libjack closing it after that unregisters its port on
+            // the new server and crashes.
+            self->midi_.reset();
+            self->midiJack_.reset();
+        });
     return true;
 }
 
@@ -162,16 +169,21 @@ void RtMidiInput::wake()
         raiseError(code(MidiError::InputOverflow),
                    QStringLiteral("%1 incoming MIDI messages were lost because they were not collected in time.")
                        .arg(lost));
-    if (waiting && state_ == Delivering) raiseMessage();
+    // A port that a stopped server closed still hands over what had arrived whole
+    // (closing it by command empties the queue); a port merely stopped keeps it.
+    if (waiting && state_ != Opened) raiseMessage();
 }
 
 void RtMidiInput::onJackStopped()
 {
     if (state_ == Closed) return;
+    // Messages that arrived whole stay for the reader: the message event that is
+    // draining them may be the very one whose yield brought this news.
     queue_.setDelivering(false);
-    queue_.clear();
     state_ = Closed;
-    post(MidiError::ServerStopped, QStringLiteral("The JACK server stopped, so the MIDI input was closed."));
+    const bool first = !midiJack_ || midiJack_->claimStopReport();
+    post(first ? MidiError::ServerStopped : MidiError::Notice,
+         QStringLiteral("The JACK server stopped, so the MIDI input was closed."));
 }
 
 void RtMidiInput::setSysexBufferSize(std::int32_t bytes)

@@ -78,7 +78,14 @@ bool RtMidiOutput::ensureMidi() const
     auto* self = const_cast<RtMidiOutput*>(this);
     midi_->setErrorCallback(&Callbacks::error, self);
     if (midiJack_)
-        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] { self->onJackStopped(); });
+        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] {
+            self->onJackStopped();
+            // Close the dead server's client now, before any client joins a server
+            // that comes back: libjack closing it after that unregisters its port on
+            // the new server and crashes.
+            self->midi_.reset();
+            self->midiJack_.reset();
+        });
     return true;
 }
 
@@ -235,7 +242,7 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
         if (midiJack_) {
             if (!midiJack_->alive()) {
                 markClosed(JackGone);
-                reportSendFailure(MidiError::ServerStopped, JackGone);
+                reportSendFailure(midiJack_->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
                 return false;
             }
             const std::uint64_t cycles = midiJack_->cycles();
