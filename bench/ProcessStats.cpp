@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ProcessStats.h"
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+namespace tandrel::bench {
+
+std::int64_t MonotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+long PeakRssKiB()
+{
+    // VmHWM is the high-water mark the kernel keeps; getrusage's ru_maxrss is the
+    // same figure but survives exec, which would blur a child's own peak.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+std::int64_t CpuMicros()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    const auto us = [](const timeval& tv) { return static_cast<std::int64_t>(tv.tv_sec) * 1'000'000 + tv.tv_usec; };
+    return us(ru.ru_utime) + us(ru.ru_stime);
+}
+
+void Report(const std::string& key, const std::string& value)
+{
+    std::printf("%s=%s\n", key.c_str(), value.c_str());
+    std::fflush(stdout);
+}
+
+void Report(const std::string& key, std::int64_t value)
+{
+    Report(key, std::to_string(value));
+}
+
+}  // namespace tandrel::bench

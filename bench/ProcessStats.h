@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Figures a benchmark process reports about itself. Every harness prints them as
+// key=value lines, which the suite reads back.
+
+#include <cstdint>
+#include <string>
+
+namespace tandrel::bench {
+
+//! Nanoseconds on the system-wide monotonic clock: two processes' readings can be
+//! subtracted, which is how start-up is timed from the parent's spawn.
+std::int64_t MonotonicNs();
+
+//! Peak resident set size of this process so far, in KiB.
+long PeakRssKiB();
+
+//! CPU time this process has used so far, user and system, all threads, in µs.
+std::int64_t CpuMicros();
+
+//! Prints one "key=value" line to stdout and flushes, so a parent reading the pipe
+//! sees it at once.
+void Report(const std::string& key, const std::string& value);
+void Report(const std::string& key, std::int64_t value);
+
+}  // namespace tandrel::bench
