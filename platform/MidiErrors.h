@@ -17,7 +17,7 @@ namespace tandrel {
 //! | 5 | the JACK server stopped, or stopped answering; the port is closed | yes |
 //! | 6 | a message was handed to a closed output port (said once until the port opens or closes again) | yes |
 //! | 7 | a member was given a value it cannot take (unknown command, status outside 0…255, buffer size below 1) | yes |
-//! | 8 | a notice the user need not see, such as the output closing because JACK stopped while it was idle (the next send reports it) | no |
+//! | 8 | a notice the user need not see, such as the second port's word that JACK stopped (the first port's was shown) | no |
 //! | 9 | incoming messages were not collected in time and some were lost | yes |
 enum class MidiError : std::int16_t {
     Information = 0,

@@ -334,8 +334,9 @@ void RtMidiOutput::onJackStopped()
 {
     if (state_ == Closed) return;
     markClosed(JackGone);
-    // The send that finds the port closed says so; this is only for the record.
-    post(MidiError::Notice, JackGone);
+    // One message box for the server's end, whichever port tells it; sends that
+    // follow have nothing new to say.
+    reportSendFailure(!midiJack_ || midiJack_->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
 }
 
 void RtMidiOutput::post(MidiError error, const QString& text)

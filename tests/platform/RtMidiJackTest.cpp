@@ -179,13 +179,15 @@ protected:
         out.events.Error = [&](std::int16_t code, const QString& text) { errors.emplace_back(code, text); };
         int queueEmpty = 0;
         out.events.QueueEmpty = [&] { ++queueEmpty; };
-        QStringList args{QStringLiteral("receive"), file("received.syx"), QStringLiteral("--name"), QStringLiteral("rx"),
+        // A fresh name each time: JACK renames a client whose name is still taken.
+        const QString rx = QStringLiteral("rx%1").arg(++receivers_);
+        const QString rxPort = rx + QStringLiteral(":in");
+        QStringList args{QStringLiteral("receive"), file("received.syx"), QStringLiteral("--name"), rx,
                          QStringLiteral("--expect-bytes"), QString::number(dump.size())};
         if (device == MIDIOutput::MidiMapper) args << QStringLiteral("--connect") << QStringLiteral("Tandrel:Tandrel");
         auto sim = startGt3sim(args + receiveOptions);
-        EXPECT_TRUE(jack_->waitForPort(QStringLiteral("rx:in")));
-        out.setDeviceID(device == MIDIOutput::MidiMapper ? device
-                                                          : static_cast<std::int16_t>(deviceNamed(out, QStringLiteral("rx:in"))));
+        EXPECT_TRUE(jack_->waitForPort(rxPort)) << sim->readAllStandardError().toStdString();
+        out.setDeviceID(device == MIDIOutput::MidiMapper ? device : static_cast<std::int16_t>(deviceNamed(out, rxPort)));
         EXPECT_GE(out.DeviceID(), -1);
         out.setCommand(MIDIOutput::Open);
         EXPECT_EQ(out.State(), MIDIOutput::Opened);
@@ -217,6 +219,7 @@ protected:
 
     std::unique_ptr<JackServer> jack_;
     QTemporaryDir dir_;
+    int receivers_ = 0;
 };
 
 TEST_F(RtMidiJackTest, InputDeliversAWholeDumpByteExactAndInOrder)
@@ -354,7 +357,8 @@ TEST_F(RtMidiJackTest, OwnPortsAreNeverListedAndAPortMayGoWithAWakeUpPending)
                            QStringLiteral("--timeout-ms"), QStringLiteral("3000")});
     const ByteString dump = generate(file("dump.syx"), {QStringLiteral("--size"), QStringLiteral("3000")});
     auto src = startGt3sim({QStringLiteral("transmit"), file("dump.syx"), QStringLiteral("--name"), QStringLiteral("src"),
-                            QStringLiteral("--pacing"), QStringLiteral("fast")});
+                            QStringLiteral("--pacing"), QStringLiteral("fast"), QStringLiteral("--delay-ms"),
+                            QStringLiteral("1500")});
     ASSERT_TRUE(jack_->waitForPort(QStringLiteral("rx:in")));
     ASSERT_TRUE(jack_->waitForPort(QStringLiteral("src:out")));
     auto in = CreateMIDIInput();
@@ -429,13 +433,13 @@ TEST_F(RtMidiJackTest, AServerKilledDuringASendRaisesAnErrorAndNothingHangs)
         const double after = std::chrono::duration<double>(Clock::now() - killed).count();
         EXPECT_LT(after, 10.0) << "the rest of the send went by without waiting on the dead server";
         waitFor([&] { return !codes.empty() && !in.errors.empty(); }, 5s);
+        for (const auto& e : in.errors) codes.push_back(e.first);
         std::vector<std::int16_t> shown;
         for (std::int16_t c : codes)
             if (c != 0 && c != 8) shown.push_back(c);
-        EXPECT_EQ(shown, std::vector<std::int16_t>{code(MidiError::ServerStopped)}) << "one message box, not one per message";
+        EXPECT_EQ(shown, std::vector<std::int16_t>{code(MidiError::ServerStopped)})
+            << "one message box for both ports, not one per message";
         EXPECT_EQ(out.State(), MIDIOutput::Closed);
-        ASSERT_EQ(in.errors.size(), 1u);
-        EXPECT_EQ(in.errors[0].first, code(MidiError::ServerStopped));
         EXPECT_EQ(in.port->State(), MIDIInput::Closed);
         std::printf("[ measured ] server killed during a send: %d messages handed over, the send ended %.3f s after\n",
                     handed, after);

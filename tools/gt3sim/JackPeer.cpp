@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,8 @@ std::unique_ptr<JackPeer> JackPeer::open(const std::string& name, bool output, s
         *error = "no JACK server is running";
         return nullptr;
     }
+    if (name != jack_get_client_name(client))  // the name was taken: say where the port really is
+        std::fprintf(stderr, "gt3sim: JACK named the client \"%s\"\n", jack_get_client_name(client));
     std::unique_ptr<JackPeer> peer(new JackPeer(client, output));
     peer->port_ = jack_port_register(client, output ? "out" : "in", JACK_DEFAULT_MIDI_TYPE,
                                      output ? JackPortIsOutput : JackPortIsInput, 0);

@@ -26,6 +26,7 @@ struct Options {
     std::size_t piece = 4096;
     std::size_t cycleBytes = 8192;
     std::chrono::milliseconds wait{10000};
+    std::chrono::milliseconds delay{0};  //!< from the connection to the first byte
     // receive
     std::size_t expectMessages = 0;
     std::size_t expectBytes = 0;

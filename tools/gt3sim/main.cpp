@@ -3,7 +3,7 @@
 //
 //   gt3sim generate OUT [--size BYTES] [--block DATA_BYTES] [--device ID] [--seed N]
 //   gt3sim transmit FILE [--pacing din|fast] [--pause-ms MS] [--piece BYTES] [--cycle-bytes BYTES]
-//                        [--api jack|alsa] [--name CLIENT] [--connect PORT] [--wait-ms MS]
+//                        [--api jack|alsa] [--name CLIENT] [--connect PORT] [--wait-ms MS] [--delay-ms MS]
 //   gt3sim receive OUT [--expect-messages N] [--expect-bytes N] [--min-pause-ms MS] [--idle-ms MS]
 //                      [--timeout-ms MS] [--api jack|alsa] [--name CLIENT] [--connect PORT]
 //
@@ -34,6 +34,7 @@ int usage(const char* problem)
                  "usage: gt3sim generate OUT [--size BYTES] [--block DATA_BYTES] [--device ID] [--seed N]\n"
                  "       gt3sim transmit FILE [--pacing din|fast] [--pause-ms MS] [--piece BYTES] [--cycle-bytes BYTES]\n"
                  "                            [--api jack|alsa] [--name CLIENT] [--connect PORT] [--wait-ms MS]\n"
+                 "                            [--delay-ms MS]\n"
                  "       gt3sim receive OUT [--expect-messages N] [--expect-bytes N] [--min-pause-ms MS]\n"
                  "                          [--idle-ms MS] [--timeout-ms MS] [--api jack|alsa] [--name CLIENT]\n"
                  "                          [--connect PORT]\n",
@@ -75,6 +76,7 @@ std::string parse(int argc, char** argv, Options& o)
         else if (key == "--piece" && n > 0) o.piece = n;
         else if (key == "--cycle-bytes" && n > 0) o.cycleBytes = n;
         else if (key == "--wait-ms") o.wait = std::chrono::milliseconds(n);
+        else if (key == "--delay-ms") o.delay = std::chrono::milliseconds(n);
         else if (key == "--expect-messages") o.expectMessages = n;
         else if (key == "--expect-bytes") o.expectBytes = n;
         else if (key == "--min-pause-ms") o.minPause = std::chrono::milliseconds(n);
@@ -135,6 +137,7 @@ int transmit(const Options& o)
     std::unique_ptr<Peer> peer = openPeer(o, true, &error);
     const bool ready = peer && (o.connect.empty() ? peer->waitForListener(o.wait, &error)
                                                   : peer->connect(o.connect, o.wait, &error));
+    if (ready) std::this_thread::sleep_for(o.delay);
     const Clock::time_point start = Clock::now();
     if (!ready || !peer->transmit(plan, o, &error)) {
         std::fprintf(stderr, "gt3sim transmit: %s\n", error.c_str());
