@@ -307,18 +307,28 @@ TEST_F(RtMidiJackTest, OutputSendsAWholeDumpAtFastPacingWithNothingLost)
 {
     HangGuard guard(120s, "sending a dump");
     const ByteString dump = generate(file("dump.syx"), {QStringLiteral("--size"), QStringLiteral("125000")});
-    for (const std::int16_t device : {std::int16_t{0}, MIDIOutput::MidiMapper}) {
-        SCOPED_TRACE(device);
+    // More than JACK carries in one event (RtMidi drops those without a word): it goes in pieces.
+    const ByteString big = generate(file("big.syx"), {QStringLiteral("--size"), QStringLiteral("40000"),
+                                                      QStringLiteral("--block"), QStringLiteral("1000000")});
+    struct Case {
+        const char* name;
+        const ByteString& bytes;
+        std::int16_t device;
+    };
+    for (const Case& c : {Case{"a dump to a device", dump, 0}, Case{"a dump to the virtual port", dump, MIDIOutput::MidiMapper},
+                          Case{"one 40000-byte message", big, 0}}) {
+        SCOPED_TRACE(c.name);
         RtMidiOutput out;
         out.setPacing(OutputPacer::Mode::Fast);
         double seconds = 0;
-        auto report = sendTo(out, dump, device, {}, &seconds);
-        EXPECT_EQ(report[QStringLiteral("messages")], static_cast<long long>(messagesOf(dump).size()));
-        EXPECT_EQ(report[QStringLiteral("bytes")], 125000);
+        auto report = sendTo(out, c.bytes, c.device, {}, &seconds);
+        EXPECT_EQ(report[QStringLiteral("messages")], static_cast<long long>(messagesOf(c.bytes).size()));
+        EXPECT_EQ(report[QStringLiteral("bytes")], static_cast<long long>(c.bytes.size()));
         EXPECT_EQ(report[QStringLiteral("checksum_errors")], 0);
+        EXPECT_EQ(report[QStringLiteral("framing_errors")], 0);
         EXPECT_EQ(report[QStringLiteral("lost")], 0);
-        std::printf("[ measured ] output to %s, fast pacing: 125000 bytes in %.3f s = %.0f bytes/s\n",
-                    device == MIDIOutput::MidiMapper ? "the virtual port" : "a device", seconds, 125000 / seconds);
+        std::printf("[ measured ] output, fast pacing, %s: %zu bytes in %.3f s = %.0f bytes/s\n", c.name, c.bytes.size(),
+                    seconds, static_cast<double>(c.bytes.size()) / seconds);
         out.setCommand(MIDIOutput::Close);
         EXPECT_EQ(out.State(), MIDIOutput::Closed);
     }
