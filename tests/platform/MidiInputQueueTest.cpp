@@ -222,42 +222,4 @@ TEST(MidiInputQueueTest, FuzzValidStreamsArriveIntactWhileReadConcurrently)
     }
 }
 
-// Any bytes at all, in pushes of any size: no empty message, no piece over the
-// limit, and every byte comes out in order (realtime on its own track).
-TEST(MidiInputQueueTest, FuzzArbitraryBytesLoseNothing)
-{
-    std::mt19937 random(777);
-    for (int round = 0; round < 200; ++round) {
-        SCOPED_TRACE(round);
-        const std::size_t limit = 1 + random() % 40;
-        MidiInputQueue q;
-        q.setDelivering(true);
-        q.setSysexBufferSize(limit);
-        ByteString in, got;
-        for (int p = 0, n = 1 + static_cast<int>(random() % 30); p < n; ++p) {
-            ByteString chunk(random() % 50, '\0');
-            for (char& c : chunk) c = static_cast<char>(random() % 4 == 0 ? 0x80 + random() % 128 : random() % 128);
-            in += chunk;
-            push(q, chunk);
-        }
-        in += '\xF7';  // a System Exclusive message still open waits for its end
-        push(q, ByteString(1, '\xF7'));
-        ByteString inRealtime, inOther, outRealtime, outOther;
-        for (char c : in) (static_cast<unsigned char>(c) >= 0xF8 ? inRealtime : inOther) += c;
-        for (const ByteString& m : drain(q)) {
-            ASSERT_FALSE(m.empty());
-            if (static_cast<unsigned char>(m[0]) == 0xF0) {
-                EXPECT_LE(m.size(), limit);
-            }
-            for (char c : m) (static_cast<unsigned char>(c) >= 0xF8 ? outRealtime : outOther) += c;
-        }
-        EXPECT_EQ(outRealtime, inRealtime);
-        // Written-out running status adds bytes; every byte that came in is still there, in order.
-        std::size_t at = 0;
-        for (char c : outOther)
-            if (at < inOther.size() && c == inOther[at]) ++at;
-        EXPECT_EQ(at, inOther.size());
-    }
-}
-
 }  // namespace
