@@ -12,9 +12,11 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace tandrel::bench {
@@ -50,20 +52,6 @@ bool realtimeAllowed()
     return allowed;
 }
 
-bool anyServerRunning()
-{
-    QProcess ps;
-    ps.start(QStringLiteral("pgrep"), {QStringLiteral("-x"), QStringLiteral("jackd")});
-    ps.waitForFinished(5000);
-    // pgrep also lists servers that have ended but not been reaped; those are harmless.
-    for (const QByteArray& pid : ps.readAllStandardOutput().split('\n')) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid.trimmed())));
-        if (!pid.trimmed().isEmpty() && stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z "))
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 bool PrivateJackServer::installed()
@@ -72,33 +60,44 @@ bool PrivateJackServer::installed()
            && !QStandardPaths::findExecutable(QStringLiteral("jack_lsp")).isEmpty();
 }
 
-PrivateJackServer::PrivateJackServer() : name_(QStringLiteral("tandrel-bench-%1").arg(::getpid()))
+PrivateJackServer::PrivateJackServer()
 {
     if (!installed()) {
         error_ = QStringLiteral("jackd or jack_lsp is not installed (package jackd2)");
         return;
     }
-    // The tests' servers take turns through this lock, because each needs room in
-    // /dev/shm; the benchmarks wait their turn too, but not for ever.
-    const QByteArray lockPath = QFile::encodeName(QDir::tempPath() + QStringLiteral("/tandrel-jackd.lock"));
-    lockFd_ = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    QDeadlineTimer turn(std::chrono::minutes(3));
-    while (lockFd_ >= 0 && !(locked_ = ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) && !turn.hasExpired())
-        QThread::msleep(100);
-    shmBefore_ = shmEntries();
+    // The tests' servers share out slotCount through these locks, one name per slot, so
+    // that JACK's table of eight servers never fills with dead ones; the suite takes
+    // a slot like any test, waiting for one to come free.
+    struct statvfs shm {};
+    const unsigned long long room = ::statvfs("/dev/shm", &shm) == 0 ? 1ull * shm.f_bavail * shm.f_frsize : 0;
+    const int slotCount = static_cast<int>(std::clamp<unsigned long long>(room / (64ull << 20), 1, 4));
+    QDeadlineTimer turn(std::chrono::minutes(5));
+    int slot = 0;
+    bool locked = false;
+    for (;; slot = (slot + 1) % slotCount) {
+        if (lockFd_ >= 0)
+            ::close(lockFd_);
+        const QString lockPath = QDir::tempPath() + QStringLiteral("/tandrel-jackd-%1.lock").arg(slot);
+        lockFd_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        locked = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+        if (locked || (slot + 1 == slotCount && turn.hasExpired()))
+            break;
+        if (slot + 1 == slotCount)
+            QThread::msleep(100);
+    }
+    if (!locked) {
+        error_ = QStringLiteral("the tests' JACK servers did not leave a slot free in time");
+        return;
+    }
+    name_ = QStringLiteral("tandrel-test-%1").arg(slot);
+    removeOwnFiles();  // a killed server of this name left them
     qputenv("JACK_DEFAULT_SERVER", name_.toLocal8Bit());
     qputenv("JACK_NO_START_SERVER", "1");
 
     realtime_ = realtimeAllowed();
     if (start(realtime_))
         return;
-    // Servers killed outright stay in JACK's registry, and once it is full no server
-    // starts. With no server left running, the registry can go; JACK makes a new one.
-    if (log_.contains("Too many servers") && !anyServerRunning()) {
-        QFile::remove(kShm + QStringLiteral("/jack-shm-registry"));
-        if (start(realtime_))
-            return;
-    }
     error_ = QStringLiteral("jackd did not become ready: ") + QString::fromLocal8Bit(log_).trimmed().right(600);
 }
 
@@ -116,7 +115,9 @@ bool PrivateJackServer::start(bool realtime)
     jackd_ = std::make_unique<QProcess>();
     jackd_->setProcessChannelMode(QProcess::MergedChannels);
     jackd_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    QStringList args{realtime ? QStringLiteral("-R") : QStringLiteral("-r")};
+    // -S: a cycle waits for every client, so a late one slows the server down
+    // instead of losing its MIDI.
+    QStringList args{QStringLiteral("-S"), realtime ? QStringLiteral("-R") : QStringLiteral("-r")};
     if (realtime)
         args << QStringLiteral("-P") << QStringLiteral("70");
     args << QStringLiteral("-p") << QStringLiteral("64") << QStringLiteral("-n") << name_ << QStringLiteral("-d")
@@ -150,12 +151,14 @@ void PrivateJackServer::stop()
         }
     }
     jackd_.reset();
-    // Holding the lock, what appeared in /dev/shm while the server ran is its own,
-    // but for the registry that every server shares; without it, only what bears
-    // the server's name.
+    removeOwnFiles();
+}
+
+void PrivateJackServer::removeOwnFiles()
+{
+    // Only what bears the server's name: other servers run beside this one.
     for (const QString& entry : shmEntries())
-        if (entry.startsWith(QLatin1String("jack")) && !shmBefore_.contains(entry)
-            && entry != QLatin1String("jack-shm-registry") && (locked_ || entry.contains(name_)))
+        if (entry.contains(QLatin1Char('_') + name_ + QLatin1Char('_')))
             removeEntry(entry);
 }
 

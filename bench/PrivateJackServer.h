@@ -10,13 +10,13 @@
 
 namespace tandrel::bench {
 
-//! The suite's own JACK server on the dummy backend, as the tests' helper starts
-//! one, but realtime where the system allows it: a server without realtime
-//! scheduling drops whole cycles of MIDI when the machine is busy, and that would
-//! be counted against whichever program happened to be running. It takes the same
-//! lock as the tests' servers, points this process and its children at itself
-//! through JACK_DEFAULT_SERVER, counts the cycles the server reports as overrun,
-//! and removes its files when it goes.
+//! The suite's own JACK server on the dummy backend, started as the tests' helper
+//! starts one (a slot of their own locks and its name, synchronous cycles) but
+//! realtime where the system allows it: without realtime scheduling a busy machine
+//! makes cycles late, and that would be counted against whichever program happened
+//! to be running. It points this process and its children at itself through
+//! JACK_DEFAULT_SERVER, counts the cycles the server reports as overrun, and
+//! removes the files that bear its name when it goes.
 class PrivateJackServer {
 public:
     PrivateJackServer();
@@ -37,13 +37,12 @@ public:
 private:
     bool start(bool realtime);
     void stop();
+    void removeOwnFiles();
 
     QString name_;
     QString error_;
     bool realtime_ = false;
     int lockFd_ = -1;
-    bool locked_ = false;
-    QStringList shmBefore_;
     std::unique_ptr<QProcess> jackd_;
     QByteArray log_;
 };

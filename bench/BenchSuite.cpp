@@ -1,0 +1,694 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "BenchSuite.h"
+
+#include "BenchDump.h"
+#include "BenchProcess.h"
+#include "PrivateJackServer.h"
+#include "ProcessStats.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <unistd.h>
+
+using tandrel::bench::BenchProcess;
+using tandrel::bench::Fixed;
+using tandrel::bench::ResultTable;
+using Verdict = tandrel::bench::ResultTable::Verdict;
+
+namespace {
+
+constexpr std::size_t kGt3Dump = 125'000;
+constexpr std::size_t kStressDump = 1'000'000;
+constexpr std::size_t kLargeDump = 10'000'000;
+constexpr double kWireUsPerByte = 320.0;
+constexpr double kDinPauseMs = 20.0;
+// The private server's cycle: RtMidi hands every JACK event over at the start of a
+// cycle, so a message can start only on this grid.
+constexpr double kJackPeriodMs = 256.0 / 48.0;
+const QString kDevice = QStringLiteral("bench_device");
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+Verdict atMost(double figure, double goal)
+{
+    return figure <= goal ? Verdict::Met : Verdict::Missed;
+}
+
+QString kib(double k)
+{
+    return Fixed(k / 1024.0, 1) + QStringLiteral(" MiB");
+}
+
+QString bytesText(std::size_t n)
+{
+    return QLocale(QLocale::English).toString(static_cast<qulonglong>(n)) + QStringLiteral(" B");
+}
+
+// The key=value pairs of gt3sim's summary line, which starts with `prefix`.
+std::map<QString, long long> gt3simSummary(const QString& output, const QString& prefix)
+{
+    std::map<QString, long long> values;
+    for (const QString& line : output.split(QLatin1Char('\n')))
+        if (line.startsWith(prefix))
+            for (const QString& pair : line.mid(prefix.size()).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                if (const qsizetype eq = pair.indexOf(QLatin1Char('=')); eq > 0)
+                    values[pair.left(eq)] = pair.mid(eq + 1).toLongLong();
+    return values;
+}
+
+void progress(const QString& text)
+{
+    std::fprintf(stderr, "bench: %s\n", qPrintable(text));
+}
+
+QString cpuModel()
+{
+    QFile file(QStringLiteral("/proc/cpuinfo"));
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.startsWith("model name"))
+                return QString::fromLocal8Bit(line.mid(line.indexOf(':') + 1)).trimmed();
+    return QStringLiteral("unknown");
+}
+
+}  // namespace
+
+namespace tandrel::bench {
+
+
+BenchSuite::~BenchSuite() = default;
+
+BenchSuite::BenchSuite(const QStringList& args)
+{
+    benchDir_ = QCoreApplication::applicationDirPath();
+    buildDir_ = QFileInfo(benchDir_).dir().absolutePath();
+    const auto option = [&](const QString& name) {
+        const auto at = args.indexOf(name);
+        return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : QString();
+    };
+    resultsPath_ = option(QStringLiteral("--results"));
+    command_ = option(QStringLiteral("--command")).trimmed();
+    if (command_.isEmpty())
+        command_ = args.join(QLatin1Char(' '));
+    only_ = option(QStringLiteral("--only")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    quick_ = args.contains(QStringLiteral("--quick"));
+}
+
+QProcessEnvironment BenchSuite::env(const QString& pacing) const
+{
+    // JACK_DEFAULT_SERVER comes from the JACK server, which set it in this process.
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    e.insert(QStringLiteral("XDG_CONFIG_HOME"), work_.filePath(QStringLiteral("config")));
+    e.insert(QStringLiteral("JACK_NO_START_SERVER"), QStringLiteral("1"));
+    e.insert(QStringLiteral("TANDREL_MIDI_API"), QStringLiteral("jack"));
+    if (!pacing.isEmpty())
+        e.insert(QStringLiteral("TANDREL_MIDI_PACING"), pacing);
+    return e;
+}
+
+QString BenchSuite::writeDump(std::size_t bytes)
+{
+    if (const auto it = dumps_.find(bytes); it != dumps_.end())
+        return it->second;
+    const QString path = work_.filePath(QStringLiteral("dump-%1.syx").arg(bytes));
+    // gt3sim lays the dump out as the GT-3 does; our own maker stands in without it.
+    BenchProcess generate(gt3sim(), {QStringLiteral("generate"), path, QStringLiteral("--size"), QString::number(bytes)}, env());
+    if (generate.finish(60000) && QFileInfo(path).size() == static_cast<qint64>(bytes)) {
+        dumps_[bytes] = path;
+        return path;
+    }
+    const std::string dump = tandrel::bench::MakeDump(bytes);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(dump.data(), static_cast<qint64>(dump.size())) != static_cast<qint64>(dump.size()))
+        return {};
+    dumps_[bytes] = path;
+    return path;
+}
+
+bool BenchSuite::startJack()
+{
+    if (jack_)
+        return jack_->ok();
+    if (!tandrel::bench::PrivateJackServer::installed()) {
+        table_.note(QStringLiteral("jackd2 is not installed: the MIDI figures were not measured"));
+        return false;
+    }
+    progress(QStringLiteral("starting a private JACK server"));
+    jack_ = std::make_unique<tandrel::bench::PrivateJackServer>();
+    if (!jack_->ok())
+        table_.note(QStringLiteral("the private JACK server did not start: ") + jack_->error());
+    else if (!jack_->realtime())
+        table_.note(QStringLiteral("the JACK server ran without realtime scheduling (not permitted here), so a busy "
+                                   "machine can drop MIDI cycles; see the xrun counts"));
+    return jack_->ok();
+}
+
+// An idle MIDI device (one input, one output) that the app opens at start-up, as a
+// user's app opens the GT-3's interface.
+bool BenchSuite::startDevice()
+{
+    if (device_)
+        return device_->has(QStringLiteral("ready"));
+    if (!startJack())
+        return false;
+    device_ = std::make_unique<BenchProcess>(tool(QStringLiteral("bench_rtmidi")),
+                                             QStringList{QStringLiteral("device"), QStringLiteral("--name"), kDevice}, env());
+    if (!device_->waitFor(QStringLiteral("ready"), 10000)) {
+        table_.note(QStringLiteral("the idle MIDI device did not start: ") + device_->failure());
+        return false;
+    }
+    return true;
+}
+
+void BenchSuite::configureDevices()
+{
+    BenchProcess configure(tool(QStringLiteral("bench_app")),
+                           {QStringLiteral("configure"), QStringLiteral("--input"), kDevice, QStringLiteral("--output"), kDevice},
+                           env());
+    if (!configure.finish(30000))
+        table_.note(QStringLiteral("the app harness did not find the idle device (%1); start-up opened the default devices")
+                        .arg(configure.failure()));
+    progress(QStringLiteral("the app will open input %1 and output %2 at start-up; ports: %3")
+                 .arg(configure.value(QStringLiteral("input")), configure.value(QStringLiteral("output")),
+                      jack_->ports().join(QLatin1Char(' '))));
+}
+
+// 4 and 5. Start-up and memory, both against the bare Qt program. The app needs
+// MIDI devices to open at start-up as a user's would, so an idle device stands by.
+void BenchSuite::measureStartupAndMemory()
+{
+    const QString startupMeasure = QStringLiteral("4. Start-up to first paint of Ready");
+    if (!startDevice()) {
+        table_.failed(startupMeasure, QStringLiteral("≤ 1.5"), QStringLiteral("no MIDI device"));
+        return;
+    }
+    // The transfer runs stored devices of their own.
+    configureDevices();
+
+    struct Run {
+        double ms = 0;
+        double peakKiB = 0;
+        bool ok = false;
+        QString why;
+    };
+    const auto startup = [&](const QString& program, const QStringList& args) {
+        BenchProcess p(program, args, env());
+        Run r;
+        r.ok = p.finish(60000) && p.has(QStringLiteral("paint_ns"));
+        r.ms = static_cast<double>(p.integer(QStringLiteral("paint_ns")) - p.spawnNs()) / 1e6;
+        r.peakKiB = p.number(QStringLiteral("peak_rss_kib"));
+        if (p.has(QStringLiteral("ready")) && p.integer(QStringLiteral("ready")) != 1) {
+            r.ok = false;
+            r.why = QStringLiteral("the window was not in the Ready state at its first paint");
+        }
+        if (p.integer(QStringLiteral("boxes")) > 0)
+            r.why = QStringLiteral("start-up showed %1 message box(es): %2")
+                        .arg(p.integer(QStringLiteral("boxes")))
+                        .arg(p.value(QStringLiteral("box_text")));
+        if (!r.ok && r.why.isEmpty())
+            r.why = p.failure();
+        return r;
+    };
+    const QString bare = tool(QStringLiteral("bench_bare_qt"));
+    const QString app = tool(QStringLiteral("bench_app"));
+
+    if (wanted(QStringLiteral("startup"))) {
+        progress(QStringLiteral("start-up"));
+        const int rounds = quick_ ? 5 : 15;
+        std::vector<double> bareMs, appMs;
+        QString why;
+        startup(bare, {});  // warm the page cache for both
+        startup(app, {QStringLiteral("startup")});
+        for (int i = 0; i < rounds; ++i) {
+            // Alternating the order keeps a drift of the machine out of the ratio.
+            for (int k = 0; k < 2; ++k) {
+                const bool appTurn = (i + k) % 2 == 0;
+                const Run r = appTurn ? startup(app, {QStringLiteral("startup")}) : startup(bare, {});
+                if (!r.ok || !r.why.isEmpty())
+                    why = r.why;
+                if (r.ok)
+                    (appTurn ? appMs : bareMs).push_back(r.ms);
+            }
+        }
+        if (appMs.empty() || bareMs.empty()) {
+            table_.failed(startupMeasure, QStringLiteral("≤ 1.5"), why);
+        } else {
+            const double ratio = median(appMs) / median(bareMs);
+            table_.add({startupMeasure, Fixed(median(appMs), 1) + QStringLiteral(" ms"),
+                        Fixed(median(bareMs), 1) + QStringLiteral(" ms"), Fixed(ratio, 2) + QStringLiteral("×"),
+                        QStringLiteral("≤ 1.5"), atMost(ratio, 1.5)});
+            if (!why.isEmpty())
+                table_.note(startupMeasure + QStringLiteral(": ") + why);
+        }
+    }
+
+    if (wanted(QStringLiteral("memory"))) {
+        progress(QStringLiteral("memory"));
+        const auto peak = [&](const QString& program, QStringList args) {
+            std::vector<double> peaks;
+            QString why;
+            for (int i = 0; i < 3; ++i) {
+                const Run r = startup(program, args);
+                if (r.ok)
+                    peaks.push_back(r.peakKiB);
+                else
+                    why = r.why;
+            }
+            return std::make_pair(peaks.size() == 3 ? median(peaks) : -1.0, why);
+        };
+        const auto [bareIdle, bareWhy] = peak(bare, {});
+        const auto [appIdle, appWhy] = peak(app, {QStringLiteral("hold")});
+        if (bareIdle < 0 || appIdle < 0) {
+            table_.failed(QStringLiteral("5. Memory"), QStringLiteral("≤ 2×"), bareWhy + appWhy);
+            return;
+        }
+        table_.add({QStringLiteral("5. Memory, peak RSS holding no dump"), kib(appIdle), kib(bareIdle),
+                    Fixed(appIdle / bareIdle, 2) + QStringLiteral("×"), QStringLiteral("—"), Verdict::Info});
+        for (const std::size_t size : {kGt3Dump, kLargeDump}) {
+            const QString path = writeDump(size);
+            const auto [appHeld, appHeldWhy] = peak(app, {QStringLiteral("hold"), path});
+            const auto [bareHeld, bareHeldWhy] = peak(bare, {path});
+            const QString measure = QStringLiteral("5. Memory, cost of holding %1 (peak RSS added ÷ size)").arg(bytesText(size));
+            if (appHeld < 0 || bareHeld < 0) {
+                table_.failed(measure, QStringLiteral("≤ 2×"), appHeldWhy + bareHeldWhy);
+                continue;
+            }
+            const double appCost = (appHeld - appIdle) * 1024.0 / static_cast<double>(size);
+            const double bareCost = (bareHeld - bareIdle) * 1024.0 / static_cast<double>(size);
+            table_.add({measure, Fixed(appCost, 2) + QStringLiteral("×"), Fixed(bareCost, 2) + QStringLiteral("×"),
+                        Fixed(appCost, 2) + QStringLiteral("×"), QStringLiteral("≤ 2×"), atMost(appCost, 2.0)});
+        }
+    }
+}
+
+// 6. Instructions to cut a dump into messages, counted by callgrind in the cutting
+// function alone.
+void BenchSuite::measureScaling()
+{
+    const QString measure = QStringLiteral("6. Scaling: instructions to cut 10 MB ÷ 1 MB");
+    const QString valgrind = QStandardPaths::findExecutable(QStringLiteral("valgrind"));
+    if (valgrind.isEmpty()) {
+        table_.failed(measure, QStringLiteral("9 to 11"), QStringLiteral("valgrind is not installed"));
+        return;
+    }
+    progress(QStringLiteral("scaling (callgrind)"));
+    const auto count = [&](std::size_t bytes) -> std::optional<double> {
+        const QString out = work_.filePath(QStringLiteral("callgrind.%1").arg(bytes));
+        BenchProcess p(valgrind,
+                       {QStringLiteral("--tool=callgrind"), QStringLiteral("--callgrind-out-file=") + out,
+                        QStringLiteral("--collect-atstart=no"), QStringLiteral("--toggle-collect=tandrel_bench_cut_all"),
+                        tool(QStringLiteral("bench_cut")), QString::number(bytes)},
+                       env());
+        if (!p.finish(300000) || p.integer(QStringLiteral("bytes")) != static_cast<std::int64_t>(bytes))
+            return std::nullopt;
+        // The totals line of the profile: every instruction collected.
+        QFile file(out);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        static const QRegularExpression totals(QStringLiteral("^(?:summary|totals): (\\d+)"),
+                                               QRegularExpression::MultilineOption);
+        const auto m = totals.match(QString::fromLatin1(file.readAll()));
+        return m.hasMatch() ? std::optional<double>(m.captured(1).toDouble()) : std::nullopt;
+    };
+    const auto small = count(kStressDump);
+    const auto large = count(kLargeDump);
+    if (!small || !large || *small <= 0) {
+        table_.failed(measure, QStringLiteral("9 to 11"), QStringLiteral("callgrind gave no count"));
+        return;
+    }
+    const double ratio = *large / *small;
+    table_.add({measure, QLocale(QLocale::English).toString(*large, 'f', 0) + QStringLiteral(" Ir"),
+                QLocale(QLocale::English).toString(*small, 'f', 0) + QStringLiteral(" Ir"), Fixed(ratio, 2) + QStringLiteral("×"),
+                QStringLiteral("9 to 11"), ratio >= 9 && ratio <= 11 ? Verdict::Met : Verdict::Missed});
+}
+
+// One receive: the receiver opens its input on the idle device and starts, then
+// gt3sim connects straight to the receiver's port and plays the dump at fast pacing.
+BenchSuite::Transfer BenchSuite::receiveOnce(bool app, const QString& file, std::size_t bytes)
+{
+    Transfer t;
+    const int xrunsBefore = jack_->xruns();
+    const QString program = tool(app ? QStringLiteral("bench_app") : QStringLiteral("bench_rtmidi"));
+    const QString port = app ? QStringLiteral("Tandrel In:in") : QStringLiteral("bench_rtmidi_in:in");
+    BenchProcess rx(program,
+                    {QStringLiteral("receive"), QStringLiteral("--source"), kDevice, QStringLiteral("--bytes"),
+                     QString::number(bytes), QStringLiteral("--file"), file},
+                    env());
+    if (!rx.waitFor(QStringLiteral("ready"), 30000) || !jack_->waitForPort(port)) {
+        t.why = rx.failure();
+        return t;
+    }
+    BenchProcess tx(gt3sim(),
+                    {QStringLiteral("transmit"), file, QStringLiteral("--pacing"), QStringLiteral("fast"), QStringLiteral("--name"),
+                     QStringLiteral("bench_sim"), QStringLiteral("--connect"), port},
+                    env());
+    const bool sent = tx.finish(120000);
+    const bool received = rx.finish(60000);
+    if (!sent || !received || !rx.has(QStringLiteral("last_ns"))) {
+        t.why = !sent ? tx.failure() : rx.failure();
+        return t;
+    }
+    t.ok = true;
+    t.xruns = jack_->xruns() - xrunsBefore;
+    t.spanMs = static_cast<double>(rx.integer(QStringLiteral("last_ns")) - rx.integer(QStringLiteral("first_ns"))) / 1e6;
+    t.cpuMsPerMB = rx.number(QStringLiteral("cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
+    t.lost = rx.integer(QStringLiteral("lost"));
+    t.exact = rx.integer(QStringLiteral("exact")) == 1;
+    if (!t.exact)
+        t.why = QStringLiteral("%1 receiver: %2 of %3 bytes held, the first difference at byte %4")
+                    .arg(app ? QStringLiteral("app") : QStringLiteral("bare"))
+                    .arg(rx.integer(QStringLiteral("bytes")))
+                    .arg(bytes)
+                    .arg(rx.integer(QStringLiteral("first_difference")));
+    if (app && rx.integer(QStringLiteral("boxes")) > 0)
+        t.why = QStringLiteral("the app showed %1 message box(es) while receiving").arg(rx.integer(QStringLiteral("boxes")));
+    return t;
+}
+
+// One send: gt3sim listens on its own port, the sender opens its output on it and
+// sends the dump; gt3sim records what arrives.
+BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::size_t bytes, const QString& pacing,
+                                QMap<QString, QString>* sink)
+{
+    Transfer t;
+    const int xrunsBefore = jack_->xruns();
+    const QString received = work_.filePath(QStringLiteral("received.syx"));
+    QFile::remove(received);
+    BenchProcess rx(gt3sim(),
+                    {QStringLiteral("receive"), received, QStringLiteral("--expect-bytes"), QString::number(bytes),
+                     QStringLiteral("--name"), QStringLiteral("bench_sink"), QStringLiteral("--idle-ms"), QStringLiteral("5000"),
+                     QStringLiteral("--min-pause-ms"), pacing == QLatin1String("din") ? QStringLiteral("20") : QStringLiteral("0"),
+                     QStringLiteral("--timeout-ms"), QStringLiteral("300000")},
+                    env());
+    if (!jack_->waitForPort(QStringLiteral("bench_sink:in"))) {
+        t.why = rx.failure();
+        return t;
+    }
+    BenchProcess tx(tool(app ? QStringLiteral("bench_app") : QStringLiteral("bench_rtmidi")),
+                    {QStringLiteral("send"), QStringLiteral("--dest"), QStringLiteral("bench_sink"), QStringLiteral("--file"), file},
+                    env(pacing));
+    const bool sent = tx.finish(300000);
+    rx.finish(30000);  // fails when bytes are missing, which is reported as lost
+    if (!sent || !tx.has(QStringLiteral("last_tx_end_ns"))) {
+        t.why = tx.failure();
+        return t;
+    }
+    const auto summary = gt3simSummary(rx.output(), QStringLiteral("gt3sim receive:"));
+    if (summary.find(QStringLiteral("bytes")) == summary.end()) {
+        t.why = rx.failure();
+        return t;
+    }
+    QFile in(file), out(received);
+    t.ok = true;
+    t.xruns = jack_->xruns() - xrunsBefore;
+    const QByteArray expected = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    const QByteArray arrived = out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
+    t.exact = expected == arrived;
+    t.lost = std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes) - summary.at(QStringLiteral("bytes")));
+    if (!t.exact) {
+        qsizetype at = 0;
+        while (at < expected.size() && at < arrived.size() && expected[at] == arrived[at])
+            ++at;
+        t.why = QStringLiteral("%1 sender: %2 of %3 bytes arrived, the first difference at byte %4 (gt3sim: %5)")
+                    .arg(app ? QStringLiteral("app") : QStringLiteral("bare"))
+                    .arg(arrived.size())
+                    .arg(expected.size())
+                    .arg(at)
+                    .arg(rx.output().trimmed());
+    }
+    t.spanMs = static_cast<double>(tx.integer(QStringLiteral("last_tx_end_ns")) - tx.integer(QStringLiteral("first_ns"))) / 1e6;
+    t.cpuMsPerMB = tx.number(QStringLiteral("cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
+    if (app && (tx.integer(QStringLiteral("errors")) > 0 || tx.integer(QStringLiteral("boxes")) > 0))
+        t.why += QStringLiteral(" the output port reported %1 error(s): %2")
+                     .arg(tx.integer(QStringLiteral("errors")))
+                     .arg(tx.value(QStringLiteral("box_text")));
+    if (sink) {
+        for (const QString& line : tx.output().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            if (const auto eq = line.indexOf(QLatin1Char('=')); eq > 0)
+                sink->insert(line.left(eq), line.mid(eq + 1));
+        for (const auto& [key, value] : summary)
+            sink->insert(QStringLiteral("sink_") + key, QString::number(value));
+    }
+    return t;
+}
+
+void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare)
+{
+    std::vector<double> appSpan, bareSpan, appCpu, bareCpu;
+    std::int64_t appLost = 0, bareLost = 0;
+    bool appExact = true, bareExact = true;
+    int appXruns = 0, bareXruns = 0, appLossy = 0, bareLossy = 0;
+    for (const Transfer& t : app) {
+        appLossy += t.lost > 0 || !t.exact;
+        appSpan.push_back(t.spanMs);
+        appCpu.push_back(t.cpuMsPerMB);
+        appLost = std::max(appLost, t.lost);
+        appExact = appExact && t.exact;
+        appXruns += t.xruns;
+    }
+    for (const Transfer& t : bare) {
+        bareLossy += t.lost > 0 || !t.exact;
+        bareSpan.push_back(t.spanMs);
+        bareCpu.push_back(t.cpuMsPerMB);
+        bareLost = std::max(bareLost, t.lost);
+        bareExact = bareExact && t.exact;
+        bareXruns += t.xruns;
+    }
+    const double ratio = median(appSpan) / median(bareSpan);
+    table_.add({what + QStringLiteral(", first to last byte"), Fixed(median(appSpan), 1) + QStringLiteral(" ms"),
+                Fixed(median(bareSpan), 1) + QStringLiteral(" ms"), Fixed(ratio, 2) + QStringLiteral("×"),
+                QStringLiteral("≤ 1.2"), atMost(ratio, 1.2)});
+    table_.add({what + QStringLiteral(", CPU per MB"), Fixed(median(appCpu), 0) + QStringLiteral(" ms/MB"),
+                Fixed(median(bareCpu), 0) + QStringLiteral(" ms/MB"),
+                Fixed(median(appCpu) / std::max(median(bareCpu), 1e-9), 2) + QStringLiteral("×"), QStringLiteral("—"),
+                Verdict::Info});
+    const auto lostText = [](std::int64_t lost, int lossy, int xruns, std::size_t runs) {
+        return QString::number(lost) + QStringLiteral(" (%1 of %2 runs short; %3 xruns)").arg(lossy).arg(runs).arg(xruns);
+    };
+    table_.add({what + QStringLiteral(", bytes lost (worst run)"), lostText(appLost, appLossy, appXruns, app.size()),
+                lostText(bareLost, bareLossy, bareXruns, bare.size()), QString::number(appLost), QStringLiteral("0"),
+                appLost == 0 && appExact ? Verdict::Met : Verdict::Missed});
+}
+
+// 1. Receive at fast pacing into the real input path, against a bare callback receiver.
+void BenchSuite::measureReceive()
+{
+    for (const std::size_t size : {kGt3Dump, kStressDump}) {
+        const QString what = QStringLiteral("1. Receive %1 at fast pacing").arg(bytesText(size));
+        if (!startDevice()) {
+            table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), QStringLiteral("no MIDI device"));
+            continue;
+        }
+        progress(QStringLiteral("receive ") + bytesText(size));
+        const QString file = writeDump(size);
+        const int rounds = quick_ ? 1 : size == kGt3Dump ? 5 : 3;
+        std::vector<Transfer> app, bare;
+        QString why;
+        for (int i = 0; i < rounds; ++i)
+            for (int k = 0; k < 2; ++k) {
+                const bool appTurn = (i + k) % 2 == 0;
+                const Transfer t = receiveOnce(appTurn, file, size);
+                if (!t.why.isEmpty())
+                    why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + t.why;
+                if (t.ok)
+                    (appTurn ? app : bare).push_back(t);
+            }
+        if (app.empty() || bare.empty())
+            table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), why);
+        else
+            compareTransfers(what, app, bare);
+        if (!why.isEmpty() && !app.empty() && !bare.empty())
+            table_.note(what + QStringLiteral(": ") + why);
+    }
+}
+
+// 2. The app's send loop at fast pacing, against a bare sender paced the same way.
+void BenchSuite::measureSend()
+{
+    for (const std::size_t size : {kGt3Dump, kStressDump}) {
+        const QString what = QStringLiteral("2. Send %1 at fast pacing").arg(bytesText(size));
+        if (!startDevice()) {
+            table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), QStringLiteral("no MIDI device"));
+            continue;
+        }
+        progress(QStringLiteral("send ") + bytesText(size));
+        const QString file = writeDump(size);
+        const int rounds = quick_ ? 1 : size == kGt3Dump ? 5 : 3;
+        std::vector<Transfer> app, bare;
+        QString why;
+        for (int i = 0; i < rounds; ++i)
+            for (int k = 0; k < 2; ++k) {
+                const bool appTurn = (i + k) % 2 == 0;
+                const Transfer t = sendOnce(appTurn, file, size, QStringLiteral("fast"));
+                if (!t.why.isEmpty())
+                    why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + t.why;
+                if (t.ok)
+                    (appTurn ? app : bare).push_back(t);
+            }
+        if (app.empty() || bare.empty())
+            table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), why);
+        else
+            compareTransfers(what, app, bare);
+        if (!why.isEmpty() && !app.empty() && !bare.empty())
+            table_.note(what + QStringLiteral(": ") + why);
+    }
+}
+
+// 3. The app's send at DIN pacing against the wire model: every byte 320 µs on the
+// cable, and the pause after every message but the last.
+void BenchSuite::measureDin()
+{
+    const QString what = QStringLiteral("3. Send %1 at DIN pacing vs the wire model").arg(bytesText(kGt3Dump));
+    if (!startDevice()) {
+        table_.failed(what, QStringLiteral("within 2%"), QStringLiteral("no MIDI device"));
+        return;
+    }
+    progress(QStringLiteral("send at DIN pacing (about a minute)"));
+    const QString file = writeDump(kGt3Dump);
+    QFile in(file);
+    in.open(QIODevice::ReadOnly);
+    const std::vector<std::size_t> lengths = tandrel::bench::MessageLengths(in.readAll().toStdString());
+    double modelMs = 0;
+    for (const std::size_t length : lengths)
+        modelMs += static_cast<double>(length) * kWireUsPerByte / 1000.0;
+    modelMs += static_cast<double>(lengths.size() - 1) * kDinPauseMs;
+
+    QMap<QString, QString> seen;
+    const Transfer t = sendOnce(true, file, kGt3Dump, QStringLiteral("din"), &seen);
+    if (!t.ok) {
+        table_.failed(what, QStringLiteral("within 2%"), t.why);
+        return;
+    }
+    // The port reports its queue empty once the last message has left the modelled wire.
+    const std::int64_t endNs = std::max(seen.value(QStringLiteral("last_tx_end_ns")).toLongLong(),
+                                        seen.value(QStringLiteral("queue_empty_ns")).toLongLong());
+    const double measuredMs = static_cast<double>(endNs - seen.value(QStringLiteral("first_ns")).toLongLong()) / 1e6;
+    const double ratio = measuredMs / modelMs;
+    table_.add({what, Fixed(measuredMs, 0) + QStringLiteral(" ms"), Fixed(modelMs, 0) + QStringLiteral(" ms (model)"),
+                Fixed(ratio, 4) + QStringLiteral("×"), QStringLiteral("0.98 to 1.02"),
+                ratio >= 0.98 && ratio <= 1.02 ? Verdict::Met : Verdict::Missed});
+    // Each message can only start on a cycle boundary, and no pause may be shorter
+    // than 20 ms, so each start is rounded up to the grid: half a cycle on average.
+    const double floorMs = modelMs + static_cast<double>(lengths.size() - 1) * kJackPeriodMs / 2;
+    table_.add({QStringLiteral("3. DIN: the least a 256-frame JACK cycle allows (mean)"), Fixed(floorMs, 0) + QStringLiteral(" ms"),
+                Fixed(modelMs, 0) + QStringLiteral(" ms (model)"), Fixed(floorMs / modelMs, 4) + QStringLiteral("×"),
+                QStringLiteral("—"), Verdict::Info});
+    table_.add({QStringLiteral("3. DIN send: bytes lost; smallest pause seen by gt3sim"),
+                QString::number(t.lost) + (t.exact ? QString() : QStringLiteral(", bytes differ"))
+                    + QStringLiteral(" (%1 xruns)").arg(t.xruns),
+                Fixed(seen.value(QStringLiteral("sink_min_pause_us")).toDouble() / 1000.0, 1) + QStringLiteral(" ms pause"),
+                QString::number(t.lost), QStringLiteral("0"), t.lost == 0 && t.exact ? Verdict::Met : Verdict::Missed});
+    QStringList sink;
+    for (const QString& key : {QStringLiteral("messages"), QStringLiteral("bytes"), QStringLiteral("min_pause_us"),
+                               QStringLiteral("short_pauses"), QStringLiteral("span_us"), QStringLiteral("wire_span_us")})
+        sink << key + QLatin1Char('=') + seen.value(QStringLiteral("sink_") + key);
+    table_.note(QStringLiteral("3. gt3sim at DIN pacing (pauses under 20 ms counted as short): ") + sink.join(QLatin1Char(' ')));
+    if (!t.why.isEmpty())
+        table_.note(what + QStringLiteral(": ") + t.why);
+}
+
+void BenchSuite::writeResults(const QString& table) const
+{
+    if (resultsPath_.isEmpty())
+        return;
+    QFile file(resultsPath_);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        progress(QStringLiteral("cannot write ") + resultsPath_);
+        return;
+    }
+    QString text;
+    text += QStringLiteral("# Benchmark results\n\n");
+    text += QStringLiteral("- Date: %1\n").arg(QDateTime::currentDateTime().toString(Qt::ISODate));
+    text += QStringLiteral("- Machine: nproc %1, %2\n").arg(sysconf(_SC_NPROCESSORS_ONLN)).arg(cpuModel());
+    text += QStringLiteral("- Command: `%1`\n\n").arg(command_);
+    text += table;
+    text += QStringLiteral(R"(
+## What the figures are
+
+Every program below runs as its own process, one after the other, against a
+private JACK server (dummy backend, 48 kHz, 256-frame periods). Tandrel's figures
+come from `bench_app`, the real main window offscreen on the production MIDI ports
+and settings store, with doubles only for dialogs and message boxes. Medians of
+several runs, taken in alternating order with the baseline's.
+
+1. **Receive**: gt3sim plays the dump at fast pacing into the receiver's input
+   port. Tandrel: from the first to the last byte held in the dump, through the
+   port, `MIDIInput1_Message` and the append. Baseline: a bare RtMidi callback
+   receiver (`bench_rtmidi receive`), first to last callback. CPU time is the
+   receiver's, all threads, from ready to done. Lost bytes and byte-exactness are
+   checked against the file.
+2. **Send at fast pacing**: Tandrel's Send command against a bare RtMidi sender
+   (`bench_rtmidi send`) that keeps the same 8 KB window in flight for three JACK
+   periods, from the first hand-over to the end of the last; gt3sim receives and the
+   bytes are compared with the file.
+3. **Send at DIN pacing**: from the first hand-over until the port reports its
+   queue empty (the last message off the modelled wire), against the wire model:
+   320 µs for every byte plus a 20 ms pause after every message but the last.
+4. **Start-up**: from spawning the process to the end of its first paint, with the
+   window in the Ready state, against a bare Qt program that shows one window of
+   the same size (`bench_bare_qt`).
+5. **Memory**: peak resident memory after opening the dump, less the peak of the
+   same program holding none, divided by the dump's size; the baseline is the bare
+   Qt program holding the file's bytes. The row above gives the two programs' peaks
+   holding nothing.
+6. **Scaling**: instructions (callgrind) spent cutting a 10 MB and a 1 MB dump
+   into messages as the send loop does (`bench_cut`), their ratio.
+)");
+    file.write(text.toUtf8());
+}
+
+int BenchSuite::run()
+{
+    if (!work_.isValid()) {
+        progress(QStringLiteral("no temporary folder"));
+        return 1;
+    }
+    if (wanted(QStringLiteral("receive")))
+        measureReceive();
+    if (wanted(QStringLiteral("send")))
+        measureSend();
+    if (wanted(QStringLiteral("din")))
+        measureDin();
+    if (wanted(QStringLiteral("startup")) || wanted(QStringLiteral("memory")))
+        measureStartupAndMemory();
+    if (device_) {
+        device_->closeInput();
+        device_->finish(5000);
+        device_.reset();
+    }
+    jack_.reset();
+    if (wanted(QStringLiteral("scaling")))
+        measureScaling();
+
+    const QString table = table_.markdown();
+    std::printf("\n%s", qPrintable(table));
+    std::fflush(stdout);
+    // A partial or quick run is not the latest table.
+    if (only_.isEmpty() && !quick_)
+        writeResults(table);
+    return table_.notMeasured() > 0 ? 1 : 0;
+}
+
+}  // namespace tandrel::bench
