@@ -214,6 +214,9 @@ int main(int argc, char** argv)
         window.cmdOpen_Click();
         a.open = bytesLost(MAIN.sSysexData, held);
 
+        // The user sets the GT-3 to receive before clicking Send; the output's new
+        // connection is in JACK's graph by then.
+        waitFor([] { return false; }, 100ms);
         const ByteString sending = MAIN.sSysexData;
         window.cmdSend_Click();
         finishGt3sim(*rx, 30s);
