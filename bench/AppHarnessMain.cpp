@@ -28,7 +28,7 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <optional>
+#include <algorithm>
 
 using tandrel::bench::MonotonicNs;
 using tandrel::bench::Report;

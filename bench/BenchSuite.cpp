@@ -638,21 +638,26 @@ several runs, taken in alternating order with the baseline's.
    port, `MIDIInput1_Message` and the append. Baseline: a bare RtMidi callback
    receiver (`bench_rtmidi receive`), first to last callback. CPU time is the
    receiver's, all threads, from ready to done. Lost bytes and byte-exactness are
-   checked against the file.
+   checked against the file; a run is "short" when bytes are missing or differ, and
+   the xruns are the cycles the JACK server reported late while the runs went on.
 2. **Send at fast pacing**: Tandrel's Send command against a bare RtMidi sender
    (`bench_rtmidi send`) that keeps the same 8 KB window in flight for three JACK
    periods, from the first hand-over to the end of the last; gt3sim receives and the
    bytes are compared with the file.
 3. **Send at DIN pacing**: from the first hand-over until the port reports its
    queue empty (the last message off the modelled wire), against the wire model:
-   320 µs for every byte plus a 20 ms pause after every message but the last.
+   320 µs for every byte plus a 20 ms pause after every message but the last. The
+   row below it is the least any sender can take on this server while keeping
+   every pause at 20 ms or more: RtMidi puts each message at the start of a JACK
+   cycle, so each start rounds up to the next cycle, half a cycle on average.
 4. **Start-up**: from spawning the process to the end of its first paint, with the
    window in the Ready state, against a bare Qt program that shows one window of
    the same size (`bench_bare_qt`).
 5. **Memory**: peak resident memory after opening the dump, less the peak of the
    same program holding none, divided by the dump's size; the baseline is the bare
    Qt program holding the file's bytes. The row above gives the two programs' peaks
-   holding nothing.
+   holding nothing. For the 125,000-byte dump the figure moves between about 0.4
+   and 1.5 from run to run: the dump is no bigger than the heap's own slack.
 6. **Scaling**: instructions (callgrind) spent cutting a 10 MB and a 1 MB dump
    into messages as the send loop does (`bench_cut`), their ratio.
 )");
