@@ -58,11 +58,12 @@ std::optional<QString> FakeFolderBrowser::browseForFolder(QWidget* owner, const 
     lastOwner = owner;
     lastTitle = title;
     log_.add("BrowseForFolder");
-    if (answers.empty())
-        return std::nullopt;
-    auto a = answers.front();
-    answers.pop_front();
-    return a;
+    std::optional<QString> answer;
+    if (!answers.empty()) {
+        answer = std::move(answers.front());
+        answers.pop_front();
+    }
+    return answer;
 }
 
 void FakeEventLoop::DoEvents()
