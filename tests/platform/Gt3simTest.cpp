@@ -115,7 +115,7 @@ TEST(Gt3simTest, ReceiveCatchesBadChecksumsBrokenFramingAndShortPauses)
         ASSERT_TRUE(jack.waitForPort(rxName + QStringLiteral(":in")));
         auto tx = startGt3sim(QStringList{QStringLiteral("transmit"), in, QStringLiteral("--connect"),
                                           rxName + QStringLiteral(":in")} + c.transmit);
-        ASSERT_TRUE(finishGt3sim(*tx, 30s));
+        ASSERT_TRUE(finishGt3sim(*tx, 30s)) << tx->readAllStandardError().toStdString();
         EXPECT_EQ(tx->exitCode(), 0) << tx->readAllStandardError().toStdString();
         ASSERT_TRUE(finishGt3sim(*rx, 30s));
         const QString report = QString::fromLocal8Bit(rx->readAllStandardOutput());

@@ -16,7 +16,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace tandrel::testing {
@@ -41,7 +40,7 @@ QString runTool(const QString& program, const QStringList& args, int* exitCode =
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.start(program, args);
-    bool done = p.waitForFinished(5000);
+    bool done = p.waitForFinished(20000);  // slow on a busy machine, but not to be cut short
     if (!done) {
         p.kill();
         p.waitForFinished(1000);
@@ -100,27 +99,21 @@ JackServer::JackServer(std::chrono::milliseconds turn)
         return;
     }
 
-    // Each server takes about 40 MB of /dev/shm: as many run at once as it has room for.
-    struct statvfs shm {};
-    const unsigned long long room = ::statvfs("/dev/shm", &shm) == 0 ? 1ull * shm.f_bavail * shm.f_frsize : 0;
-    const int servers = static_cast<int>(std::clamp<unsigned long long>(room / (64ull << 20), 1, 4));
+    // Servers take turns. Those of one user share JACK's registry and its metadata
+    // database, and one that ends takes the database away from the others; and each
+    // needs about 40 MB of /dev/shm, which CI machines may have once only.
+    lockFd_ = ::open(QFile::encodeName(QDir::tempPath() + QStringLiteral("/tandrel-jackd-0.lock")).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     QDeadlineTimer turnOver(turn);
-    int slot = 0;
-    for (;; slot = (slot + 1) % servers) {
-        if (lockFd_ >= 0) ::close(lockFd_);
-        const QString lockPath = QDir::tempPath() + QStringLiteral("/tandrel-jackd-%1.lock").arg(slot);
-        lockFd_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        locked_ = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
-        if (locked_ || (slot + 1 == servers && turnOver.hasExpired())) break;
-        if (slot + 1 == servers) QThread::msleep(50);
-    }
+    while (lockFd_ >= 0 && !(locked_ = ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) && !turnOver.hasExpired())
+        QThread::msleep(50);
     if (!locked_) {
         error_ = QStringLiteral("other tests' JACK servers did not end in time");
         return;
     }
-    // One name per slot: JACK's table of servers has room for only eight, and an
-    // entry that a killed server leaves is taken back only by a server of the same name.
-    name_ = kPrefix + QString::number(slot);
+    // One name for all: JACK's table of servers has room for only eight, and the
+    // entry that a killed server leaves is taken back only by a server of its name.
+    name_ = kPrefix + QStringLiteral("0");
     removeLeftovers();
 
     envSet_ = true;
@@ -150,13 +143,22 @@ bool JackServer::launch(QProcess& jackd, const QString& name, QString* output)
 {
     jackd.setProcessChannelMode(QProcess::MergedChannels);
     dieWithParent(jackd);
+    // -S: each cycle waits for every client, so a busy machine slows the server
+    // down instead of making it drop a late client's MIDI.
     jackd.start(QStringLiteral("jackd"),
-                {QStringLiteral("-r"), QStringLiteral("-p"), QStringLiteral("64"), QStringLiteral("-n"), name,
+                {QStringLiteral("-S"), QStringLiteral("-r"), QStringLiteral("-p"), QStringLiteral("64"), QStringLiteral("-n"), name,
                  QStringLiteral("-d"), QStringLiteral("dummy"), QStringLiteral("-r"), QString::number(sampleRate),
                  QStringLiteral("-p"), QString::number(period)});
-    QDeadlineTimer ready(std::chrono::seconds(15));
+    QDeadlineTimer ready(std::chrono::seconds(20));
+    // No client knocks before the server's socket is there: a client that JACK
+    // half-registered while starting up, or that was killed half-way, spoils the
+    // server for every client after it.
+    const QString socket = kShm + QStringLiteral("/jack_%1_%2_0").arg(name).arg(::getuid());
+    while (!QFileInfo::exists(socket) && !ready.hasExpired() && jackd.waitForStarted(5000)
+           && jackd.state() == QProcess::Running)
+        QThread::msleep(10);
     bool up = false;
-    while (!up && !ready.hasExpired() && jackd.waitForStarted(5000) && jackd.state() == QProcess::Running) {
+    while (!up && !ready.hasExpired() && jackd.state() == QProcess::Running) {
         int code = -1;
         runTool(QStringLiteral("jack_lsp"), {QStringLiteral("-s"), name}, &code);
         up = code == 0;

@@ -14,9 +14,8 @@
 //   ASSERT_TRUE(tandrel::testing::finishGt3sim(*sim, std::chrono::seconds(30)));
 //   // Leaving the scope stops the server and removes what it left in /dev/shm.
 //
-// Each server needs about 40 MB of /dev/shm, so test programs run only as many
-// servers at once as it has room for (file locks); one may wait for its turn.
-// A test holds its server only as long as it needs it.
+// The servers of all test programs take turns (a file lock), so a test holds its
+// server only as long as it needs it. Use one server at a time in a program.
 
 #include <QProcess>
 #include <QString>
