@@ -21,8 +21,10 @@ using namespace std::chrono_literals;
 constexpr std::size_t JackWindow = 8192;
 // ALSA's sequencer does not block: fast pacing stays well inside what its pool takes.
 constexpr std::size_t AlsaFastRate = 1000000;
-// Cycles that stop for this long mean a server that no longer answers.
-constexpr auto StallLimit = 2s;
+// Cycles that stop for this long mean a server that no longer answers. A peer
+// killed in the middle of a transfer holds the cycles for about five seconds
+// while JACK gives up on it: that is not the server's end.
+constexpr auto StallLimit = 10s;
 
 const QString NotOpen = QStringLiteral("The MIDI output is not open, so nothing can be sent to it.");
 const QString JackGone = QStringLiteral("The JACK server stopped, so the MIDI output was closed.");

@@ -6,6 +6,7 @@
 // every whole message it had, says what happened once, never hangs, and works
 // again without a restart.
 #include "app/frmMain.h"
+#include "platform/JackMonitor.h"
 #include "platform/MidiPorts.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
@@ -70,6 +72,47 @@ private:
     std::mutex mutex_;
     std::condition_variable ended_;
     bool done_ = false;
+    std::thread thread_;
+};
+
+//! The longest time the JACK server ran no cycle while watched. A peer killed
+//! mid-transfer stalls the server for about five seconds, which the output port
+//! must ride out; only a much longer stall, which a starved machine can cause by
+//! itself, lets the port take the server for gone.
+class StallWatch {
+public:
+    StallWatch()
+        : monitor_(JackMonitor::connect(nullptr)), thread_([this] {
+              auto last = std::chrono::steady_clock::now();
+              std::uint64_t cycles = 0;
+              while (!done_) {
+                  std::this_thread::sleep_for(5ms);
+                  const auto now = std::chrono::steady_clock::now();
+                  const std::uint64_t c = monitor_ ? monitor_->cycles() : 0;
+                  if (c != cycles) {
+                      cycles = c;
+                      last = now;
+                  }
+                  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+                  longest_ = std::max<long long>(longest_, gap);
+              }
+          })
+    {
+    }
+    ~StallWatch()
+    {
+        done_ = true;
+        thread_.join();
+    }
+    StallWatch(const StallWatch&) = delete;
+    StallWatch& operator=(const StallWatch&) = delete;
+
+    std::chrono::milliseconds longest() const { return std::chrono::milliseconds(longest_.load()); }
+
+private:
+    std::unique_ptr<JackMonitor> monitor_;
+    std::atomic<bool> done_{false};
+    std::atomic<long long> longest_{0};
     std::thread thread_;
 };
 
@@ -205,7 +248,7 @@ protected:
         auto sim = startGt3sim({QStringLiteral("transmit"), shortOne ? shortPath : dumpPath, QStringLiteral("--pacing"),
                                 QString::fromLatin1(pacing), QStringLiteral("--name"), name,
                                 QStringLiteral("--wait-ms"), QStringLiteral("60000")});
-        EXPECT_TRUE(jack->waitForPort(name + QStringLiteral(":out")));
+        EXPECT_TRUE(jack->waitForPort(name + QStringLiteral(":out"), 30s));
         return sim;
     }
     //! gt3sim recording what it is sent into `file`.
@@ -215,7 +258,7 @@ protected:
                                 QStringLiteral("--expect-bytes"), QString::number(kDumpBytes),
                                 QStringLiteral("--idle-ms"), QStringLiteral("5000"), QStringLiteral("--timeout-ms"),
                                 QStringLiteral("120000")});
-        EXPECT_TRUE(jack->waitForPort(name + QStringLiteral(":in")));
+        EXPECT_TRUE(jack->waitForPort(name + QStringLiteral(":in"), 30s));
         return sim;
     }
 
@@ -269,12 +312,13 @@ TEST_F(MidiFault, ServerKilledMidReceiveKeepsEveryWholeMessageAndComesBack)
     EXPECT_EQ(fileBytes(saved), kept);
 
     // The server comes back: Setup lists the devices again, and a new Receive works.
-    // Showing the dialog opens the input without starting it, so the peer listed
-    // there sends only a short message, which is dropped.
+    // The dialog opens the input without starting it, so what the listed sender
+    // plays meanwhile is dropped; it plays at a cable's pace and stays listed.
+    app.fake.boxes.boxes.clear();
     jack.reset();
     jack.emplace();
     ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
-    auto listedPeer = transmitter(QStringLiteral("gt3back"), "fast", true);
+    auto listedPeer = transmitter(QStringLiteral("gt3back"), "din");
     QStringList cancelled, chosen;
     app.setup([&](MIDISetupForm& form) {
         cancelled = listed(*form.cmbMIDIInDevice);
@@ -284,11 +328,14 @@ TEST_F(MidiFault, ServerKilledMidReceiveKeepsEveryWholeMessageAndComesBack)
         chosen = listed(*form.cmbMIDIInDevice);
         form.cmdSet_Click();
     });
-    EXPECT_TRUE(cancelled.contains(QStringLiteral("gt3back:out"))) << cancelled.join(' ').toStdString();
-    EXPECT_TRUE(chosen.contains(QStringLiteral("gt3back:out"))) << chosen.join(' ').toStdString();
-    EXPECT_TRUE(finishGt3sim(*listedPeer, 30s));
-    EXPECT_TRUE(app.fake.boxes.boxes.size() == 1u) << app.boxes();
+    EXPECT_EQ(cancelled, QStringList{QStringLiteral("gt3back:out")});
+    EXPECT_EQ(chosen, QStringList{QStringLiteral("gt3back:out")});
+    listedPeer->kill();
+    listedPeer->waitForFinished(5000);
+    settle(300ms);
+    EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
 
+    // The first input device is now the new sender.
     auto again = transmitter(QStringLiteral("gt3again"), "fast");
     app.w->cmdReceive_Click();
     ASSERT_TRUE(waitFor([&] { return app.MAIN.sSysexData.size() >= dump.size(); }, 60s))
@@ -296,7 +343,7 @@ TEST_F(MidiFault, ServerKilledMidReceiveKeepsEveryWholeMessageAndComesBack)
     EXPECT_TRUE(finishGt3sim(*again, 30s));
     settle(300ms);
     EXPECT_EQ(app.MAIN.sSysexData, dump) << "every byte arrives after the server came back";
-    EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+    EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
 }
 
 TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
@@ -407,12 +454,22 @@ TEST_F(MidiFault, Gt3simVanishingMidTransferLeavesTheProgramReady)
                 sim->waitForFinished(5000);
             }
         };
+        std::optional<StallWatch> stalls(std::in_place);
         app.w->cmdSend_Click();
         settle(500ms);
-        std::printf("[ fault    ] gt3sim killed mid-send after 40 messages\n");
+        const auto stalled = stalls->longest();
+        stalls.reset();
+        std::printf("[ fault    ] gt3sim killed mid-send after 40 messages; the server stalled %lld ms\n",
+                    static_cast<long long>(stalled.count()));
         EXPECT_EQ(app.w->statusText(), QStringLiteral("Sent sysex to GT-3--ready to Receive or Open"));
         EXPECT_EQ(app.fake.beeper.beeps, 1);
-        EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
+        if (stalled < 9s) {
+            EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
+        } else {
+            // The machine starved the server; the port may say so, and nothing else.
+            for (const auto& box : app.fake.boxes.boxes)
+                EXPECT_TRUE(box.prompt.contains(QLatin1String("stopped answering"))) << app.boxes();
+        }
     }
 }
 
