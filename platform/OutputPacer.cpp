@@ -6,8 +6,15 @@
 namespace tandrel {
 namespace {
 
-constexpr std::uint64_t LeftAfter = 2;   // cycles until the transport has taken a piece
-constexpr std::uint64_t FreedAfter = 3;  // one more, in case clients ran side by side
+// A piece handed over while the transport's cycle count reads n goes out at the
+// start of cycle n at the latest, counting from 0 at the first cycle seen: the
+// count moves on when a cycle starts, and the sending client runs in that cycle or
+// in the next. Timing the wire from there never shortens a pause.
+constexpr std::uint64_t OutAt = 1;
+constexpr std::uint64_t FreedAfter = 3;  // cycles until the transport's buffer is surely free again
+// What the start of a cycle, as the UI thread reads it, may lag behind the moment
+// the transport's clock gave it.
+constexpr OutputPacer::Micros CycleJitter{500};
 
 }  // namespace
 
@@ -19,9 +26,9 @@ std::vector<std::size_t> OutputPacer::pieces(std::size_t size, std::size_t maxPi
     return sizes;
 }
 
-void OutputPacer::useCycles(Micros slack, std::size_t window)
+void OutputPacer::useCycles(Micros period, std::size_t window)
 {
-    slack_ = slack;
+    period_ = period;
     window_ = window;
 }
 
@@ -41,7 +48,7 @@ OutputPacer::Clock::time_point OutputPacer::earliestStart() const
     }
     if (!last_->leftAt) return Clock::time_point::max();
     Clock::time_point start = *last_->leftAt + ByteTime * static_cast<Micros::rep>(last_->size);
-    if (last_->endsMessage) start += pause_ + slack_;
+    if (last_->endsMessage) start += pause_ + (cycleDriven() ? CycleJitter : Micros::zero());
     return start;
 }
 
@@ -63,10 +70,11 @@ void OutputPacer::sent(std::size_t size, bool endsMessage, Clock::time_point now
     last_ = piece;
 }
 
-void OutputPacer::observe(std::uint64_t cycle, Clock::time_point now)
+void OutputPacer::observe(std::uint64_t cycle, Clock::time_point cycleStart)
 {
     if (!cycleDriven()) return;
-    if (last_ && !last_->leftAt && cycle >= last_->cycle + LeftAfter) last_->leftAt = now;
+    if (last_ && !last_->leftAt && cycle >= last_->cycle + OutAt)
+        last_->leftAt = cycleStart - period_ * static_cast<Micros::rep>(cycle - last_->cycle - OutAt);
     while (!flight_.empty() && cycle >= flight_.front().cycle + FreedAfter) {
         inFlight_ -= flight_.front().size;
         flight_.pop_front();
