@@ -19,7 +19,6 @@ namespace tandrel {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Tandrel");
 const QString kReadyText = QStringLiteral("Ready to Receive or Open");
 const QColor kTan(220, 188, 140);
 const QColor kNavy(40, 44, 79);
@@ -227,6 +226,14 @@ void frmMain::Form_Unload()
     if (about_)
         about_->close();
     services_.eventLoop.End();
+}
+
+void frmMain::showPortError(std::int16_t ErrorCode, const QString& ErrorMessage)
+{
+    // The ports use 0 and 8 for reports that need no answer from the user.
+    if (ErrorCode == 0 || ErrorCode == 8)
+        return;
+    services_.messageBoxes.MsgBox(ErrorMessage, MessageBoxes::vbOKOnly, kTitle);
 }
 
 void frmMain::cmdMinimize_Click()

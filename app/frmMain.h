@@ -33,6 +33,8 @@ public:
     //! Status line colours.
     static constexpr unsigned kGreen = 0x00FF00;   // red 0, green 255, blue 0
     static constexpr unsigned kYellow = 0xFFFF00;  // red 255, green 255, blue 0
+    //! The title of every message box.
+    static inline const QString kTitle = QStringLiteral("Tandrel");
     //! The input port's buffer for one System Exclusive message.
     static constexpr std::int32_t kSysexBufferSize = 125000;
 
@@ -119,6 +121,8 @@ protected:
 
 private:
     void buildControls();
+    //! Shows a port's error text, except for the codes that need no answer.
+    void showPortError(std::int16_t ErrorCode, const QString& ErrorMessage);
     //! Asks whether to save the unsaved received dump first. Returns false when the
     //! user cancelled; runs the Save command on Yes.
     bool offerToSaveFirst(const QString& prompt);

@@ -13,10 +13,6 @@
 
 namespace tandrel {
 
-namespace {
-const QString kTitle = QStringLiteral("Tandrel");
-}  // namespace
-
 void frmMain::setUpFileDialog(bool saving)
 {
     IgnoreFailure([&] { dsCmDlg.DefaultExtension = QStringLiteral("syx"); });

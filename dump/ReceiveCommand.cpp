@@ -12,10 +12,6 @@
 
 namespace tandrel {
 
-namespace {
-const QString kTitle = QStringLiteral("Tandrel");
-}  // namespace
-
 void frmMain::cmdReceive_Click()
 {
     if (bDumpUnsaved
@@ -75,10 +71,7 @@ void frmMain::MIDIInput1_Message()
 
 void frmMain::MIDIInput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage)
 {
-    // The port uses 0 and 8 for reports that need no answer from the user.
-    if (ErrorCode == 0 || ErrorCode == 8)
-        return;
-    services_.messageBoxes.MsgBox(ErrorMessage, MessageBoxes::vbOKOnly, kTitle);
+    showPortError(ErrorCode, ErrorMessage);
 }
 
 }  // namespace tandrel

@@ -16,7 +16,6 @@ namespace tandrel {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Tandrel");
 constexpr std::int16_t kSystemExclusive = 240;
 
 //! Marks the window as sending for the life of one Send command.
@@ -112,10 +111,7 @@ void frmMain::cmdSend_Click()
 
 void frmMain::MIDIOutput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage)
 {
-    // The port uses 0 and 8 for reports that need no answer from the user.
-    if (ErrorCode == 0 || ErrorCode == 8)
-        return;
-    services_.messageBoxes.MsgBox(ErrorMessage, MessageBoxes::vbOKOnly, kTitle);
+    showPortError(ErrorCode, ErrorMessage);
 }
 
 void frmMain::MIDIOutput1_QueueEmpty() {}
