@@ -12,9 +12,6 @@ namespace {
 // in the next. Timing the wire from there never shortens a pause.
 constexpr std::uint64_t OutAt = 1;
 constexpr std::uint64_t FreedAfter = 3;  // cycles until the transport's buffer is surely free again
-// What the start of a cycle, as the UI thread reads it, may lag behind the moment
-// the transport's clock gave it.
-constexpr OutputPacer::Micros CycleJitter{500};
 
 }  // namespace
 
@@ -48,7 +45,11 @@ OutputPacer::Clock::time_point OutputPacer::earliestStart() const
     }
     if (!last_->leftAt) return Clock::time_point::max();
     Clock::time_point start = *last_->leftAt + ByteTime * static_cast<Micros::rep>(last_->size);
-    if (last_->endsMessage) start += pause_ + (cycleDriven() ? CycleJitter : Micros::zero());
+    // On a cycled transport a pause also gets one cycle more: the moments a cycle
+    // starts, as the sender sees them and as the receiver stamps its arrivals,
+    // wander by up to that much on a busy machine, and a pause must never come out
+    // short of what the device asks for.
+    if (last_->endsMessage) start += pause_ + period_;
     return start;
 }
 

@@ -274,8 +274,10 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
 
 bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessage)
 {
-    const std::uint64_t cycle = midiJack_ ? midiJack_->cycles() : 0;
     midi_->sendMessage(reinterpret_cast<const unsigned char*>(bytes), size);
+    // Read after the hand-over: a cycle that starts while the bytes go in must not
+    // be taken for the one that carries them, or the next pause comes out short.
+    const std::uint64_t cycle = midiJack_ ? midiJack_->cycles() : 0;
     if (const std::string failure = takeRtError(); !failure.empty()) {
         reportSendFailure(MidiError::SendFailed,
                           QStringLiteral("The MIDI system refused a message: %1").arg(QString::fromStdString(failure)));
