@@ -15,12 +15,6 @@ using namespace tandrel;
 
 namespace {
 
-struct Reported {
-    const char* port;
-    std::int16_t code;
-    QString text;
-};
-
 class NoMidiSystemTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -33,8 +27,9 @@ protected:
         qunsetenv("TANDREL_MIDI_API");
         in_ = CreateMIDIInput();
         out_ = CreateMIDIOutput();
-        in_->events.Error = [this](std::int16_t code, const QString& text) { reported_.push_back({"in", code, text}); };
-        out_->events.Error = [this](std::int16_t code, const QString& text) { reported_.push_back({"out", code, text}); };
+        const auto report = [this](std::int16_t code, const QString& text) { reported_.emplace_back(code, text); };
+        in_->events.Error = report;
+        out_->events.Error = report;
     }
 
     void settle()
@@ -46,7 +41,7 @@ protected:
     QTemporaryDir dir_;
     std::unique_ptr<MIDIInput> in_;
     std::unique_ptr<MIDIOutput> out_;
-    std::vector<Reported> reported_;
+    std::vector<std::pair<std::int16_t, QString>> reported_;
 };
 
 TEST_F(NoMidiSystemTest, SaysSoOnceNamingBothSystemsAndCarriesOn)
@@ -67,9 +62,9 @@ TEST_F(NoMidiSystemTest, SaysSoOnceNamingBothSystemsAndCarriesOn)
     in_->setCommand(MIDIInput::Start);
     settle();
     ASSERT_EQ(reported_.size(), 1u);
-    EXPECT_EQ(reported_[0].code, code(MidiError::NoMidiSystem));
-    EXPECT_TRUE(reported_[0].text.contains(QLatin1String("ALSA")) && reported_[0].text.contains(QLatin1String("JACK")))
-        << reported_[0].text.toStdString();
+    const auto& [first, text] = reported_[0];
+    EXPECT_EQ(first, code(MidiError::NoMidiSystem));
+    EXPECT_TRUE(text.contains(QLatin1String("ALSA")) && text.contains(QLatin1String("JACK"))) << text.toStdString();
     EXPECT_EQ(in_->State(), MIDIInput::Closed);
     EXPECT_EQ(out_->State(), MIDIOutput::Closed);
 
@@ -92,7 +87,7 @@ TEST_F(NoMidiSystemTest, SaysSoOnceNamingBothSystemsAndCarriesOn)
     }
     settle();
     ASSERT_EQ(reported_.size(), 2u);
-    EXPECT_EQ(reported_[1].code, code(MidiError::PortNotOpen));
+    EXPECT_EQ(reported_[1].first, code(MidiError::PortNotOpen));
 }
 
 TEST_F(NoMidiSystemTest, ValuesAPortCannotTakeAreReportedAsCode7)
@@ -110,7 +105,7 @@ TEST_F(NoMidiSystemTest, ValuesAPortCannotTakeAreReportedAsCode7)
         act();
         settle();
         ASSERT_EQ(reported_.size(), 1u);
-        EXPECT_EQ(reported_[0].code, code(MidiError::InvalidValue));
+        EXPECT_EQ(reported_[0].first, code(MidiError::InvalidValue));
     }
 }
 
