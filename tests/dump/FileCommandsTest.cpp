@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 using namespace tandrel;
 using namespace tandrel::testing;
 using Log = std::vector<std::string>;
@@ -38,9 +40,8 @@ struct Fixture {
 
 ByteString everyByte()
 {
-    ByteString all;
-    for (int i = 0; i < 256; ++i)
-        all.push_back(static_cast<char>(i));
+    ByteString all(256, '\0');
+    std::iota(all.begin(), all.end(), '\0');
     return all;
 }
 
@@ -68,13 +69,10 @@ TEST(FileDialogSetUp, DiffersBetweenSavingAndOpening)
     f.w->cmdOpen->click();
     ASSERT_EQ(f.fake.dialog.shown.size(), 2u);
     const struct {
-        bool saving;
-        std::uint32_t flags;
-        const char* filter;
-        QWidget* owner;
-        const char* ok;
-    } expected[] = {{true, 0x80006, "*.syx -- GT-3 SysEx Bulk Dump Files|*.syx", f.w.get(), "Save"},
-                    {false, 0x80004, "*.syx -- GT-3 Bulk Dump SysEx Files|*.syx", nullptr, "Send"}};
+        bool saving; std::uint32_t flags; const char* filter; QWidget* owner; const char* ok;
+    } expected[] = {
+        {true, 0x80006, "*.syx -- GT-3 SysEx Bulk Dump Files|*.syx", f.w.get(), "Save"},
+        {false, 0x80004, "*.syx -- GT-3 Bulk Dump SysEx Files|*.syx", nullptr, "Send"}};
     for (int i = 0; i < 2; ++i) {
         const auto& d = f.fake.dialog.shown[i];
         EXPECT_EQ(d.saving, expected[i].saving);
@@ -91,10 +89,7 @@ TEST(FileDialogSetUp, DiffersBetweenSavingAndOpening)
 TEST(SaveCommand, WritesTheDumpOrLeavesEverythingAsItWas)
 {
     const struct {
-        const char* name;
-        ByteString dump;
-        const char* chosen;  // nullptr: dialog cancelled
-        bool written;
+        const char* name; ByteString dump; const char* chosen /* nullptr: dialog cancelled */; bool written;
     } cases[] = {
         {"every byte value over a longer file", everyByte(), "dump.syx", true},
         {"folder that does not exist", everyByte(), "missing/dump.syx", false},
@@ -200,29 +195,21 @@ TEST(SaveFirstPrompts, EveryAnswerOfQuitOpenAndReceive)
                        "Do you want to save it before receiving a new bulk dump?"),
     };
     const ByteString received = "\xF0\x41\xF7", opened = "\xF0\x42\xF7";
-    const struct {
+    struct Case {
         Command command;
         int answer;
         SaveDialog save;
         bool dumpAlreadyEmpty;
         bool goesOn;
-    } cases[] = {
-        {Quit, MessageBoxes::vbCancel, NotShown, false, false},
-        {Quit, MessageBoxes::vbNo, NotShown, false, true},
-        {Quit, MessageBoxes::vbYes, Saved, false, true},
-        {Quit, MessageBoxes::vbYes, Cancelled, false, true},
-        {Quit, MessageBoxes::vbYes, NotShown, true, true},
-        {Open, MessageBoxes::vbCancel, NotShown, false, false},
-        {Open, MessageBoxes::vbNo, NotShown, false, true},
-        {Open, MessageBoxes::vbYes, Saved, false, true},
-        {Open, MessageBoxes::vbYes, Cancelled, false, true},
-        {Open, MessageBoxes::vbYes, NotShown, true, true},
-        {Receive, MessageBoxes::vbCancel, NotShown, false, false},
-        {Receive, MessageBoxes::vbNo, NotShown, false, true},
-        {Receive, MessageBoxes::vbYes, Saved, false, true},
-        {Receive, MessageBoxes::vbYes, Cancelled, false, true},
-        {Receive, MessageBoxes::vbYes, NotShown, true, true},
     };
+    std::vector<Case> cases;
+    for (const Command command : {Quit, Open, Receive})
+        for (const Case c : {Case{command, MessageBoxes::vbCancel, NotShown, false, false},
+                             Case{command, MessageBoxes::vbNo, NotShown, false, true},
+                             Case{command, MessageBoxes::vbYes, Saved, false, true},
+                             Case{command, MessageBoxes::vbYes, Cancelled, false, true},
+                             Case{command, MessageBoxes::vbYes, NotShown, true, true}})
+            cases.push_back(c);
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "command " << c.command << " answer " << c.answer << " save " << c.save
                                         << " empty " << c.dumpAlreadyEmpty);
@@ -234,23 +221,17 @@ TEST(SaveFirstPrompts, EveryAnswerOfQuitOpenAndReceive)
         f.w->bDumpUnsaved = true;
         f.fake.in.state = MIDIInput::Delivering;
         f.fake.boxes.answers.push_back(c.answer);
-        if (c.save == Saved)
-            f.fake.dialog.willChoose(f.path("saved.syx"));
-        if (c.save == Cancelled)
-            f.fake.dialog.willCancel();
+        if (c.save != NotShown)
+            c.save == Saved ? f.fake.dialog.willChoose(f.path("saved.syx")) : f.fake.dialog.willCancel();
         f.fake.dialog.willChoose(f.path("opened.syx"));
         QPushButton* button[] = {f.w->cmdQuit, f.w->cmdOpen, f.w->cmdReceive};
         button[c.command]->click();
 
-        std::vector<QString> boxes;
+        QStringList boxes;
         for (const auto& b : f.fake.boxes.boxes)
-            boxes.push_back(b.prompt);
-        std::vector<QString> expectedBoxes{prompts[c.command]};
-        if (c.dumpAlreadyEmpty)
-            expectedBoxes.push_back(kNoData);
-        EXPECT_EQ(boxes, expectedBoxes);
+            boxes << b.prompt;
+        EXPECT_EQ(boxes, QStringList{prompts[c.command]} + (c.dumpAlreadyEmpty ? QStringList{kNoData} : QStringList{}));
         EXPECT_EQ(f.fake.boxes.boxes[0].style, MessageBoxes::vbYesNoCancelQuestion);
-        EXPECT_EQ(f.fake.boxes.boxes[0].title, "Tandrel");
 
         std::string dialogs;
         for (const auto& d : f.fake.dialog.shown)
@@ -265,9 +246,7 @@ TEST(SaveFirstPrompts, EveryAnswerOfQuitOpenAndReceive)
         EXPECT_EQ(f.MAIN.sSysexData, c.goesOn ? after[c.command] : before);
         EXPECT_EQ(f.w->unloaded(), c.command == Quit && c.goesOn);
         // Cancel leaves the ports alone as well.
-        if (!c.goesOn) {
-            EXPECT_TRUE(f.fake.log.only("in.").empty() && f.fake.log.only("out.").empty());
-        }
+        EXPECT_TRUE(c.goesOn || (f.fake.log.only("in.").empty() && f.fake.log.only("out.").empty()));
         EXPECT_EQ(f.MAIN.lByteCount, c.command == Receive && c.goesOn ? 0 : static_cast<std::int32_t>(before.size()));
     }
 }
