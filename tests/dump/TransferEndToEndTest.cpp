@@ -63,10 +63,10 @@ TEST(TransferEndToEnd, ReceiveSaveOpenSendThroughJack)
         GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
     ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built in TANDREL_BUILD_DIR";
     QTemporaryDir dir;
-    const QString generated = dir.filePath(QStringLiteral("gt3.syx"));
-    const QString saved = dir.filePath(QStringLiteral("saved.syx"));
-    const QString heard = dir.filePath(QStringLiteral("heard.syx"));
-    auto gen = startGt3sim({QStringLiteral("generate"), generated, QStringLiteral("--seed"), QStringLiteral("7")});
+    const QString generated = dir.filePath("gt3.syx");
+    const QString saved = dir.filePath("saved.syx");
+    const QString heard = dir.filePath("heard.syx");
+    auto gen = startGt3sim({"generate", generated, "--seed", "7"});
     ASSERT_TRUE(finishGt3sim(*gen, 30s) && gen->exitCode() == 0) << gen->readAllStandardError().toStdString();
     const ByteString dump = fileBytes(generated);
     const auto messages = std::count(dump.begin(), dump.end(), '\xF7');
@@ -78,9 +78,9 @@ TEST(TransferEndToEnd, ReceiveSaveOpenSendThroughJack)
     ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
 
     QSettingsStore settings;
-    settings.write(settings::kUserSetup, QStringLiteral("1"));
-    settings.write(settings::kMIDIInputDeviceID, QStringLiteral(" 0"));
-    settings.write(settings::kMIDIOutputDeviceID, QStringLiteral(" 0"));
+    settings.write(settings::kUserSetup, "1");
+    settings.write(settings::kMIDIInputDeviceID, " 0");
+    settings.write(settings::kMIDIOutputDeviceID, " 0");
     settings.write(settings::kUserFolder, dir.path());
     const auto in = CreateMIDIInput();
     const auto out = CreateMIDIOutput();
@@ -100,11 +100,9 @@ TEST(TransferEndToEnd, ReceiveSaveOpenSendThroughJack)
     boxes.boxes.clear();
 
     // 1. The GT-3 appears; Receive listens to it, and the user starts the dump there.
-    auto tx = startGt3sim({QStringLiteral("transmit"), generated, QStringLiteral("--pacing"), QStringLiteral("fast"),
-                           QStringLiteral("--name"), QStringLiteral("gt3tx"), QStringLiteral("--wait-ms"),
-                           QStringLiteral("60000")});
-    ASSERT_TRUE(jack.waitForPort(QStringLiteral("gt3tx:out")));
-    const std::int16_t source = deviceNamed(*in, 0, QStringLiteral("gt3tx"));
+    auto tx = startGt3sim({"transmit", generated, "--pacing", "fast", "--name", "gt3tx", "--wait-ms", "60000"});
+    ASSERT_TRUE(jack.waitForPort("gt3tx:out"));
+    const std::int16_t source = deviceNamed(*in, 0, "gt3tx");
     ASSERT_GE(source, 0);
     w.cmdReceive->click();
     ASSERT_TRUE(pumpUntil([&] { return tx->state() == QProcess::NotRunning && MAIN.sSysexData.size() >= dump.size(); },
@@ -114,7 +112,7 @@ TEST(TransferEndToEnd, ReceiveSaveOpenSendThroughJack)
     pumpUntil([] { return false; }, 200ms);  // nothing more may come
     ASSERT_EQ(MAIN.sSysexData.size(), dump.size());
     EXPECT_TRUE(MAIN.sSysexData == dump);
-    EXPECT_EQ(w.statusText(), QStringLiteral("Received %1 bytes; Save").arg(dump.size()));
+    EXPECT_EQ(w.statusText(), QString("Received %1 bytes; Save").arg(dump.size()));
     EXPECT_TRUE(w.bDumpUnsaved);
 
     // 2. Save writes it unchanged.
@@ -124,30 +122,28 @@ TEST(TransferEndToEnd, ReceiveSaveOpenSendThroughJack)
     EXPECT_FALSE(w.bDumpUnsaved);
 
     // 3. Open reads it back and reopens the output on the stored device.
-    auto rx = startGt3sim({QStringLiteral("receive"), heard, QStringLiteral("--name"), QStringLiteral("gt3rx"),
-                           QStringLiteral("--expect-messages"), QString::number(messages), QStringLiteral("--timeout-ms"),
-                           QStringLiteral("60000")});
-    ASSERT_TRUE(jack.waitForPort(QStringLiteral("gt3rx:in")));
-    const std::int16_t sink = deviceNamed(*out, -1, QStringLiteral("gt3rx"));
+    auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--expect-messages", QString::number(messages),
+                           "--timeout-ms", "60000"});
+    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+    const std::int16_t sink = deviceNamed(*out, -1, "gt3rx");
     ASSERT_GE(sink, 0);
     settings.write(settings::kMIDIOutputDeviceID, settings::SignedText(sink));
     dialog.willChoose(saved);
     w.cmdOpen->click();
     EXPECT_TRUE(MAIN.sSysexData == dump);
-    EXPECT_EQ(w.statusText(),
-              QStringLiteral(" /saved.syx open\r  Set GT-3 to receive; click Send to transmit."));
+    EXPECT_EQ(w.statusText(), " /saved.syx open\r  Set GT-3 to receive; click Send to transmit.");
 
     // 4. Send delivers every message, in order, to the GT-3.
     w.cmdSend->click();
-    EXPECT_EQ(w.statusText(), QStringLiteral("Sent sysex to GT-3--ready to Receive or Open"));
+    EXPECT_EQ(w.statusText(), "Sent sysex to GT-3--ready to Receive or Open");
     EXPECT_EQ(w.statusColour(), frmMain::kGreen);
     ASSERT_TRUE(pumpUntil([&] { return rx->state() == QProcess::NotRunning; }, 60s));
     const QString report = QString::fromLocal8Bit(rx->readAllStandardOutput());
     EXPECT_EQ(rx->exitCode(), 0) << report.toStdString() << rx->readAllStandardError().toStdString();
-    const auto summary = gt3simSummary(report, QStringLiteral("gt3sim receive:"));
-    EXPECT_EQ(summary.at(QStringLiteral("messages")), messages);
-    EXPECT_EQ(summary.at(QStringLiteral("checksum_errors")), 0);
-    EXPECT_EQ(summary.at(QStringLiteral("framing_errors")), 0);
+    const auto summary = gt3simSummary(report, "gt3sim receive:");
+    EXPECT_EQ(summary.at("messages"), messages);
+    EXPECT_EQ(summary.at("checksum_errors"), 0);
+    EXPECT_EQ(summary.at("framing_errors"), 0);
     EXPECT_TRUE(fileBytes(heard) == dump);
 
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes.front().prompt.toStdString();
