@@ -33,11 +33,7 @@ public:
         held_ |= button;
         send(QEvent::MouseButtonPress, button);
     }
-    void moveTo(QPoint global)
-    {
-        at_ = global;
-        send(QEvent::MouseMove, Qt::NoButton);
-    }
+    void moveTo(QPoint global) { at_ = global; send(QEvent::MouseMove, Qt::NoButton); }
     void release(Qt::MouseButton button)
     {
         held_ &= ~button;
@@ -61,11 +57,7 @@ private:
 };
 
 struct Window {
-    Window()
-    {
-        w.move(300, 200);
-        w.show();
-    }
+    Window() { w.move(300, 200); w.show(); }
     FakeServices fake;
     DumpState MAIN;
     frmMain w{fake.services, MAIN};
@@ -90,11 +82,10 @@ TEST(Drag, AnyButtonKeepsTheGrabbedPointUnderThePointer)
         EXPECT_EQ(w.iDragX, 200 * 15);
         EXPECT_EQ(w.iDragY, 60 * 15);
 
-        pointer.moveTo(grab + QPoint(30, -15));
-        EXPECT_EQ(w.pos(), start + QPoint(30, -15));
-        pointer.moveTo(grab + QPoint(-20, 25));
-        EXPECT_EQ(w.pos(), start + QPoint(-20, 25));
-        EXPECT_EQ(grab + QPoint(-20, 25) - w.pos(), QPoint(200, 60));
+        for (const QPoint by : {QPoint(30, -15), QPoint(-20, 25)}) {
+            pointer.moveTo(grab + by);
+            EXPECT_EQ(w.pos(), start + by);
+        }
         EXPECT_EQ(win.fake.loop.yields, 2) << "each move yields once to pending events";
 
         pointer.release(button);
@@ -112,8 +103,7 @@ TEST(Drag, PressingOnAControlDoesNotStartOne)
     frmMain& w = win.w;
     w.proSend->setVisible(true);
     const struct {
-        const char* name;
-        QWidget* control;
+        const char* name; QWidget* control;
     } controls[] = {
         {"Receive", w.cmdReceive}, {"Send", w.cmdSend},           {"Setup", w.cmdSetup},
         {"minimise", w.cmdMinimize}, {"status line", w.lblStatus}, {"progress bar", w.proSend},
@@ -157,11 +147,8 @@ TEST(Drag, ASecondButtonRegrabsAndAnyReleaseEndsTheDrag)
 TEST(Drag, GrabPointIsRoundedHalfToEven)
 {
     const struct {
-        float x, y;
-        std::int16_t dragX, dragY;
-    } cases[] = {
-        {2.5f, 3.5f, 2, 4}, {1501.5f, 1502.5f, 1502, 1502}, {-2.5f, -0.4f, -2, 0}, {7.49f, 7.51f, 7, 8},
-    };
+        float x, y; std::int16_t dragX, dragY;
+    } cases[] = {{2.5f, 3.5f, 2, 4}, {1501.5f, 1502.5f, 1502, 1502}, {-2.5f, -0.4f, -2, 0}, {7.49f, 7.51f, 7, 8}};
     Window win;
     for (const auto& c : cases) {
         win.w.Form_MouseDown(2, 1, c.x, c.y);
