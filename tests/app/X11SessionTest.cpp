@@ -17,7 +17,6 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -25,13 +24,7 @@ using namespace tandrel;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("GT-3 Fenmarch");
 const QSize kClient(451, 238);
-
-QString screenshotDir()
-{
-    return qEnvironmentVariable("TANDREL_BUILD_DIR") + QStringLiteral("/tests/app/screenshots");
-}
 
 class X11Session : public ::testing::Test {
 protected:
@@ -40,11 +33,8 @@ protected:
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "xprop", "import"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils, imagemagick)";
-
         // -displayfd picks a free display and reports it once the server is ready.
-        xvfb_.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                             QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-br"),
-                                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-br", "-nolisten", "tcp"});
         ASSERT_TRUE(xvfb_.waitForStarted(10000));
         QByteArray number;
         QElapsedTimer clock;
@@ -54,10 +44,9 @@ protected:
             number += xvfb_.readAllStandardOutput();
         }
         ASSERT_TRUE(number.contains('\n')) << "Xvfb reported no display";
-        display_ = u':' + QString::fromLatin1(number.trimmed());
         env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert(QStringLiteral("DISPLAY"), display_);
-        env_.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env_.insert("DISPLAY", u':' + QString::fromLatin1(number.trimmed()));
+        env_.remove("WAYLAND_DISPLAY");
     }
 
     void TearDown() override
@@ -84,61 +73,41 @@ protected:
         }
         return QString::fromLocal8Bit(p.readAllStandardOutput());
     }
-
-    QStringList visibleWindows(const QString& nameRegex)
-    {
-        return x(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                             QStringLiteral("--name"), nameRegex})
-            .split(u'\n', Qt::SkipEmptyParts);
-    }
+    QString xdotool(const QStringList& args) { return x("xdotool", args); }
+    static QStringList at(QPoint p) { return {QString::number(p.x()), QString::number(p.y())}; }
 
     // Answers any box the program shows (for instance that no MIDI system is
     // there) with Enter, so that it does not cover the main window.
     void dismissBoxes(const QString& mainWindow)
     {
-        for (const QString& id : visibleWindows(QStringLiteral("."))) {
+        for (const QString& id : xdotool({"search", "--onlyvisible", "--name", "."}).split(u'\n', Qt::SkipEmptyParts)) {
             if (id == mainWindow)
                 continue;
-            std::cout << "dismissing \"" << x(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), id}).trimmed().toStdString()
-                      << "\"\n";
-            x(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), id});
-            x(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+            std::cout << "dismissing \"" << xdotool({"getwindowname", id}).trimmed().toStdString() << "\"\n";
+            xdotool({"windowfocus", id});
+            xdotool({"key", "Return"});
             QThread::msleep(300);
         }
     }
 
     QRect geometryOf(const QString& id)
     {
-        const QString info = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
-        auto field = [&](const char* label) {
-            const auto m = QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s*(-?\\d+)")).match(info);
+        const QString info = x("xwininfo", {"-id", id});
+        auto f = [&](const char* label) {
+            const auto m = QRegularExpression(QString::fromLatin1(label) + ":\\s*(-?\\d+)").match(info);
             return m.hasMatch() ? m.captured(1).toInt() : -1;
         };
-        return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")};
+        return {f("Absolute upper-left X"), f("Absolute upper-left Y"), f("Width"), f("Height")};
     }
 
-    // The X window the pointer is over after moving it to `at` on the screen.
-    QString windowUnder(QPoint at)
+    // The X window the pointer is over after moving it to `p` on the screen.
+    QString windowUnder(QPoint p)
     {
-        const QString out = x(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
-                                                          QString::number(at.y()), QStringLiteral("getmouselocation")});
-        const auto m = QRegularExpression(QStringLiteral("window:(\\d+)")).match(out);
+        const auto m = QRegularExpression("window:(\\d+)").match(xdotool(QStringList{"mousemove"} + at(p) + QStringList{"getmouselocation"}));
         return m.hasMatch() ? m.captured(1) : QString();
     }
 
-    void drag(QPoint from, QPoint to, int button)
-    {
-        const QString b = QString::number(button);
-        auto at = [](QPoint p) { return QStringList{QString::number(p.x()), QString::number(p.y())}; };
-        x(QStringLiteral("xdotool"), QStringList{QStringLiteral("mousemove")} + at(from) + QStringList{QStringLiteral("mousedown"), b});
-        x(QStringLiteral("xdotool"), QStringList{QStringLiteral("mousemove")} + at((from + to) / 2));
-        x(QStringLiteral("xdotool"), QStringList{QStringLiteral("mousemove")} + at(to) + QStringList{QStringLiteral("mouseup"), b});
-        QThread::msleep(400);
-    }
-
-    QProcess xvfb_;
-    QProcess app_;
-    QString display_;
+    QProcess xvfb_, app_;
     QProcessEnvironment env_;
 };
 
@@ -147,41 +116,37 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
     // Settings of an earlier run, so that no first-run setup dialog comes up.
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
-    QSettingsStore(home.filePath(QStringLiteral("Tandrel/Tandrel.conf"))).write(settings::kUserSetup, QStringLiteral("1"));
-    QDir(home.path()).mkdir(QStringLiteral("run"));
-    QFile::setPermissions(home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
+    QSettingsStore(home.filePath("Tandrel/Tandrel.conf")).write(settings::kUserSetup, "1");
+    QDir(home.path()).mkdir("run");
+    QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment appEnv = env_;
-    appEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    appEnv.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-    appEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+    appEnv.insert("QT_QPA_PLATFORM", "xcb");
+    appEnv.insert("XDG_CONFIG_HOME", home.path());
+    appEnv.insert("XDG_RUNTIME_DIR", home.filePath("run"));
     app_.setProcessEnvironment(appEnv);
     app_.setProcessChannelMode(QProcess::ForwardedChannels);
-    app_.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + QStringLiteral("/tandrel"), {});
+    app_.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tandrel", {});
     ASSERT_TRUE(app_.waitForStarted(10000));
 
     QString id;
     QElapsedTimer clock;
     clock.start();
     while (id.isEmpty() && clock.elapsed() < 30000 && app_.state() == QProcess::Running) {
-        const QStringList found = visibleWindows(QStringLiteral("^") + kMainTitle + u'$');
-        if (!found.isEmpty())
-            id = found.constFirst();
-        else
+        id = xdotool({"search", "--onlyvisible", "--name", "^GT-3 Fenmarch$"}).section(u'\n', 0, 0);
+        if (id.isEmpty())
             dismissBoxes({});
         QThread::msleep(200);
     }
     ASSERT_FALSE(id.isEmpty()) << "the main window never showed";
     QThread::msleep(800);
     dismissBoxes(id);
-
     const QRect window = geometryOf(id);
     ASSERT_EQ(window.size(), kClient);
     const QRegion outline = WindowOutline();
 
     // The X server holds the outline as the window's bounding shape.
-    const QString shape = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id, QStringLiteral("-shape")});
-    const auto extents = QRegularExpression(QStringLiteral("Window shape extents:\\s*(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)")).match(shape);
+    const QString shape = x("xwininfo", {"-id", id, "-shape"});
+    const auto extents = QRegularExpression("Window shape extents:\\s*(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)").match(shape);
     ASSERT_TRUE(extents.hasMatch()) << "the window is not shaped:\n" << shape.toStdString();
     EXPECT_EQ(QRect(extents.captured(3).toInt(), extents.captured(4).toInt(), extents.captured(1).toInt(),
                     extents.captured(2).toInt()),
@@ -189,65 +154,57 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
 
     // Clicks outside the outline reach whatever lies behind the window.
     const struct {
-        const char* where;
-        QPoint at;
-        bool ours;
-    } probes[] = {
-        {"face", {224, 70}, true},          {"tab", {224, 20}, true},
-        {"top left corner", {2, 2}, false}, {"bottom right corner", {448, 235}, false},
-        {"former title bar", {60, 5}, false},
-    };
+        const char* where; QPoint at; bool ours;
+    } probes[] = {{"face", {224, 70}, true},          {"tab", {224, 20}, true},
+                  {"top left corner", {2, 2}, false}, {"bottom right corner", {448, 235}, false},
+                  {"former title bar", {60, 5}, false}};
     for (const auto& p : probes)
         EXPECT_EQ(windowUnder(window.topLeft() + p.at) == id, p.ours) << p.where;
-    x(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
+    xdotool({"mousemove", "0", "0"});
     QThread::msleep(300);
 
     // The screenshot: the root window is black (-br) wherever the outline cuts the
     // window away, and the tan face with its navy lettering shows inside it.
-    QDir().mkpath(screenshotDir());
-    const QString screenPath = screenshotDir() + QStringLiteral("/screen.png");
-    x(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), screenPath});
-    const QImage screen(screenPath);
-    ASSERT_FALSE(screen.isNull()) << "no screenshot at " << screenPath.toStdString();
+    const QString dir = qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tests/app/screenshots";
+    QDir().mkpath(dir);
+    x("import", {"-window", "root", dir + "/screen.png"});
+    const QImage screen(dir + "/screen.png");
+    ASSERT_FALSE(screen.isNull()) << "no screenshot in " << dir.toStdString();
     const QImage face = screen.copy(window).convertToFormat(QImage::Format_RGB32);
-    face.save(screenshotDir() + QStringLiteral("/main-window.png"));
-    std::cout << "screenshot: " << (screenshotDir() + QStringLiteral("/main-window.png")).toStdString() << "\n";
-
-    int leaks = 0, holes = 0, inside = 0;
+    face.save(dir + "/main-window.png");
+    std::cout << "screenshot: " << (dir + "/main-window.png").toStdString() << "\n";
+    int leaks = 0, holes = 0, inside = 0, ink = 0;
     for (int yy = 0; yy < kClient.height(); ++yy)
         for (int xx = 0; xx < kClient.width(); ++xx) {
             const bool black = (face.pixel(xx, yy) & 0xFFFFFF) == 0;
-            if (outline.contains(QPoint(xx, yy))) {
-                ++inside;
-                holes += black;
-            } else {
-                leaks += !black;
-            }
+            const bool in = outline.contains(QPoint(xx, yy));
+            inside += in;
+            (in ? holes : leaks) += in == black;
+            const QColor c = face.pixelColor(xx, yy);
+            ink += QRect(150, 8, 130, 36).contains(xx, yy) &&
+                   std::abs(c.red() - 40) + std::abs(c.green() - 44) + std::abs(c.blue() - 79) < 60;
         }
     EXPECT_EQ(leaks, 0) << "pixels drawn outside the outline";
     EXPECT_LT(holes, inside / 200) << "black pixels inside the outline";
+    EXPECT_GT(ink, 150) << "the name on the tab is missing";
     const QColor centre = face.pixelColor(224, 70);
     EXPECT_NEAR(centre.red(), 220, 24);
     EXPECT_NEAR(centre.green(), 188, 24);
     EXPECT_NEAR(centre.blue(), 140, 24);
-    int ink = 0;
-    for (int yy = 8; yy < 44; ++yy)
-        for (int xx = 150; xx < 280; ++xx) {
-            const QColor c = face.pixelColor(xx, yy);
-            ink += std::abs(c.red() - 40) + std::abs(c.green() - 44) + std::abs(c.blue() - 79) < 60;
-        }
-    EXPECT_GT(ink, 150) << "the name on the tab is missing";
 
     // Dragging the bare face with the right button moves the window with the pointer.
-    const QPoint grab = window.topLeft() + QPoint(224, 70);
-    drag(grab, grab + QPoint(50, 20), 3);
+    const QPoint grab = window.topLeft() + QPoint(224, 70), to = grab + QPoint(50, 20);
+    xdotool(QStringList{"mousemove"} + at(grab) + QStringList{"mousedown", "3"});
+    xdotool(QStringList{"mousemove"} + at((grab + to) / 2));
+    xdotool(QStringList{"mousemove"} + at(to) + QStringList{"mouseup", "3"});
+    QThread::msleep(400);
     EXPECT_EQ(geometryOf(id).topLeft(), window.topLeft() + QPoint(50, 20));
     EXPECT_EQ(app_.state(), QProcess::Running);
 
     // The window carries the program's icon, where Qt can read SVG at all.
     if (QImageReader::supportedImageFormats().contains("svg")) {
-        const QString icon = x(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_ICON")});
-        EXPECT_TRUE(icon.contains(QStringLiteral("Icon ("))) << icon.left(200).toStdString();
+        const QString icon = x("xprop", {"-id", id, "_NET_WM_ICON"});
+        EXPECT_TRUE(icon.contains("Icon (")) << icon.left(200).toStdString();
     } else {
         std::cout << "not checking the window icon: Qt's SVG image plugin is not installed (package libqt6svg6)\n";
     }
