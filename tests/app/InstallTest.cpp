@@ -48,11 +48,7 @@ protected:
                              {QStringLiteral("--install"), build, QStringLiteral("--prefix"), prefix_->path()});
         ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
     }
-    static void TearDownTestSuite()
-    {
-        delete prefix_;
-        prefix_ = nullptr;
-    }
+    static void TearDownTestSuite() { delete prefix_; }
     static QString installed(const QString& relative) { return prefix_->filePath(relative); }
 
     static inline QTemporaryDir* prefix_ = nullptr;
@@ -65,46 +61,41 @@ TEST_F(Install, PlacesExactlyTheProgramAndItsDesktopFiles)
     while (it.hasNext())
         files << QDir(prefix_->path()).relativeFilePath(it.next());
     files.sort();
-    const QStringList expected = {
-        QStringLiteral("bin/tandrel"),
-        QStringLiteral("share/applications/org.example.Tandrel.desktop"),
-        QStringLiteral("share/icons/hicolor/scalable/apps/org.example.Tandrel.svg"),
-        QStringLiteral("share/metainfo/org.example.Tandrel.metainfo.xml"),
-    };
-    EXPECT_EQ(files, expected) << files.join(u' ').toStdString();
-    EXPECT_TRUE(QFileInfo(installed(QStringLiteral("bin/tandrel"))).isExecutable());
+    EXPECT_EQ(files, QStringList({"bin/tandrel", "share/applications/org.example.Tandrel.desktop",
+                                  "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
+                                  "share/metainfo/org.example.Tandrel.metainfo.xml"}))
+        << files.join(u' ').toStdString();
+    EXPECT_TRUE(QFileInfo(installed("bin/tandrel")).isExecutable());
 }
 
 TEST_F(Install, DesktopEntryPassesItsValidator)
 {
-    const QString tool = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    const QString tool = QStandardPaths::findExecutable("desktop-file-validate");
     if (tool.isEmpty())
         GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
-    const Result r = run(tool, {installed(QStringLiteral("share/applications/org.example.Tandrel.desktop"))});
+    const Result r = run(tool, {installed("share/applications/org.example.Tandrel.desktop")});
     EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
     EXPECT_EQ(r.output.trimmed(), QString()) << "no warnings or hints either";
 }
 
 TEST_F(Install, MetainfoPassesItsValidator)
 {
-    const QString tool = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+    const QString tool = QStandardPaths::findExecutable("appstreamcli");
     if (tool.isEmpty())
         GTEST_SKIP() << "appstreamcli is not installed (package appstream)";
-    const Result r = run(tool, {QStringLiteral("validate"), QStringLiteral("--no-net"),
-                                installed(QStringLiteral("share/metainfo/org.example.Tandrel.metainfo.xml"))});
+    const Result r = run(tool, {"validate", "--no-net", installed("share/metainfo/org.example.Tandrel.metainfo.xml")});
     EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
 }
 
 TEST_F(Install, FilesNameEachOtherConsistently)
 {
-    const QString desktop = readText(installed(QStringLiteral("share/applications/org.example.Tandrel.desktop")));
-    const QStringList lines = desktop.split(u'\n');
+    const QStringList lines = readText(installed("share/applications/org.example.Tandrel.desktop")).split(u'\n');
     EXPECT_TRUE(lines.contains(QStringLiteral("Icon=") + kAppId)) << "the icon is found by the installed name";
     EXPECT_TRUE(lines.contains(QStringLiteral("Exec=tandrel")));
 
     // The metainfo launches the installed desktop entry, carries a screenshot with
     // a caption, and describes at least one release.
-    QXmlStreamReader meta(readText(installed(QStringLiteral("share/metainfo/org.example.Tandrel.metainfo.xml"))));
+    QXmlStreamReader meta(readText(installed("share/metainfo/org.example.Tandrel.metainfo.xml")));
     QString id, launchable, caption;
     bool releaseNotes = false;
     while (!meta.atEnd()) {
