@@ -126,13 +126,11 @@ TEST(SendCommand, SendsEveryWholeMessageInOrderAndEndsReady)
 TEST(SendCommand, AnEmptyDumpOnlyMovesTheFocusAndSaysSo)
 {
     Fixture f;
-    f.MAIN.sSysexData = a;
-    f.w->cmdSend->click();  // a send empties the dump: the next one has nothing
-    f.fake.log.clear();
     f.w->cmdSend->click();
     EXPECT_EQ(f.fake.log.entries(), std::vector<std::string>{"MsgBox:There's no file open to send to the GT-3."});
     EXPECT_EQ(f.fake.boxes.boxes.back().style, MessageBoxes::vbOKOnly);
     EXPECT_FALSE(f.w->proSend->Visible());
+    EXPECT_EQ(f.w->focusWidget(), f.w->cmdFocus);
 }
 
 TEST(SendCommand, AFailingStepIsSkippedAndTheSendGoesOn)
