@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds the fuzzers with clang, AddressSanitizer and UndefinedBehaviorSanitizer
 # into build-fuzz, then runs each from its committed corpus for FUZZ_SECONDS
-# (default 60). Fails when a fuzzer finds a crash or a model mismatch; the input
-# that did it is kept in build-fuzz/findings/<fuzzer>/. Prints the executions of
-# each fuzzer.
+# (default 60), as many at once as there are cores (at most two). Fails when a
+# fuzzer finds a crash, a leak or a model mismatch; the input that did it is kept
+# in build-fuzz/findings/<fuzzer>/. Prints the executions of each fuzzer.
 #
 #   sh scripts/fuzz.sh                  # every fuzzer, 60 s each
 #   FUZZ_SECONDS=10 sh scripts/fuzz.sh SyxRoundTripFuzzer
@@ -30,32 +30,46 @@ fi
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-failed=""
-summary=""
-for fuzzer in $fuzzers; do
-  corpus="fuzz/corpus/$fuzzer"
+
+# One fuzzer: new inputs go to a scratch folder listed first; the committed corpus
+# is only read. The result lands in <log>.result.
+fuzz_one() {
+  fuzzer=$1
   work="$build/work/$fuzzer"
   findings="$build/findings/$fuzzer"
   rm -rf "$work"
   mkdir -p "$work" "$findings"
-  echo "== $fuzzer: $seconds s from $corpus"
-  # New inputs go to the scratch folder first in the list; the committed corpus
-  # is only read.
   if "$build/fuzz/$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -timeout=30 \
-      -rss_limit_mb=4096 -artifact_prefix="$findings/" "$work" "$corpus" >"$build/$fuzzer.log" 2>&1; then
-    result=ok
+      -rss_limit_mb=4096 -artifact_prefix="$findings/" "$work" "fuzz/corpus/$fuzzer" >"$build/$fuzzer.log" 2>&1; then
+    echo ok >"$build/$fuzzer.result"
   else
-    result=FAILED
+    echo FAILED >"$build/$fuzzer.result"
+  fi
+}
+
+echo "== Fuzzing for $seconds s each, $jobs at a time:$fuzzers"
+running=0
+for fuzzer in $fuzzers; do
+  fuzz_one "$fuzzer" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait
+    running=0
+  fi
+done
+wait
+
+failed=""
+echo "== Fuzzer executions ($seconds s each)"
+for fuzzer in $fuzzers; do
+  result="$(cat "$build/$fuzzer.result" 2>/dev/null || echo FAILED)"
+  runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$fuzzer.log" | tail -n 1)"
+  printf '%-22s %12s executions  %s\n' "$fuzzer" "${runs:-?}" "$result"
+  if [ "$result" != ok ]; then
     failed="$failed $fuzzer"
     tail -n 60 "$build/$fuzzer.log"
   fi
-  runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$fuzzer.log" | tail -n 1)"
-  summary="$summary$(printf '%-22s %12s executions  %s' "$fuzzer" "${runs:-?}" "$result")
-"
 done
-
-echo "== Fuzzer executions ($seconds s each)"
-printf '%s' "$summary"
 if [ -n "$failed" ]; then
   echo "Failed:$failed (inputs in $build/findings/)" >&2
   exit 1
