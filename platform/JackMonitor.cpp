@@ -56,22 +56,9 @@ void JackMonitor::onShutdown(void* self)
 int JackMonitor::onProcess(std::uint32_t frames, void* self)
 {
     auto* monitor = static_cast<JackMonitor*>(self);
-    monitor->cycleStartedAt_.store(std::chrono::steady_clock::now().time_since_epoch().count());
     monitor->periodUs_.store(periodOf(monitor->client_, frames), std::memory_order_relaxed);
     monitor->cycles_.fetch_add(1);
     return 0;
-}
-
-JackMonitor::CycleMark JackMonitor::lastCycle() const
-{
-    // The time is stored before the count moves on: read the count on both sides
-    // of the time until they agree, so the two belong to the same cycle.
-    for (;;) {
-        const std::uint64_t before = cycles_.load();
-        const auto at = cycleStartedAt_.load();
-        if (cycles_.load() == before)
-            return {before, std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at))};
-    }
 }
 
 }  // namespace tandrel

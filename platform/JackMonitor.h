@@ -28,12 +28,6 @@ public:
     bool alive() const { return alive_.load(); }
     //! Processing cycles run since connecting.
     std::uint64_t cycles() const { return cycles_.load(); }
-    //! The count of cycles run and when the latest of them started, read together.
-    struct CycleMark {
-        std::uint64_t count = 0;
-        std::chrono::steady_clock::time_point startedAt;
-    };
-    CycleMark lastCycle() const;
     //! The length of one cycle.
     std::chrono::microseconds period() const { return std::chrono::microseconds(periodUs_.load()); }
     //! True for the first port to report that this server stopped: both ports see
@@ -52,7 +46,6 @@ private:
     _jack_client* client_;
     std::atomic<bool> alive_{true};
     std::atomic<std::uint64_t> cycles_{0};
-    std::atomic<std::chrono::steady_clock::rep> cycleStartedAt_{0};
     std::atomic<std::int64_t> periodUs_{0};
     std::atomic<bool> stopReported_{false};
 };

@@ -6,12 +6,8 @@
 namespace tandrel {
 namespace {
 
-// A piece handed over while the transport's cycle count reads n goes out at the
-// start of cycle n at the latest, counting from 0 at the first cycle seen: the
-// count moves on when a cycle starts, and the sending client runs in that cycle or
-// in the next. Timing the wire from there never shortens a pause.
-constexpr std::uint64_t OutAt = 1;
-constexpr std::uint64_t FreedAfter = 3;  // cycles until the transport's buffer is surely free again
+constexpr std::uint64_t LeftAfter = 2;   // cycles until the transport has taken a piece
+constexpr std::uint64_t FreedAfter = 3;  // one more, in case clients ran side by side
 
 }  // namespace
 
@@ -23,9 +19,9 @@ std::vector<std::size_t> OutputPacer::pieces(std::size_t size, std::size_t maxPi
     return sizes;
 }
 
-void OutputPacer::useCycles(Micros period, std::size_t window)
+void OutputPacer::useCycles(Micros slack, std::size_t window)
 {
-    period_ = period;
+    slack_ = slack;
     window_ = window;
 }
 
@@ -45,11 +41,7 @@ OutputPacer::Clock::time_point OutputPacer::earliestStart() const
     }
     if (!last_->leftAt) return Clock::time_point::max();
     Clock::time_point start = *last_->leftAt + ByteTime * static_cast<Micros::rep>(last_->size);
-    // On a cycled transport a pause also gets one cycle more: the moments a cycle
-    // starts, as the sender sees them and as the receiver stamps its arrivals,
-    // wander by up to that much on a busy machine, and a pause must never come out
-    // short of what the device asks for.
-    if (last_->endsMessage) start += pause_ + period_;
+    if (last_->endsMessage) start += pause_ + slack_;
     return start;
 }
 
@@ -71,11 +63,10 @@ void OutputPacer::sent(std::size_t size, bool endsMessage, Clock::time_point now
     last_ = piece;
 }
 
-void OutputPacer::observe(std::uint64_t cycle, Clock::time_point cycleStart)
+void OutputPacer::observe(std::uint64_t cycle, Clock::time_point now)
 {
     if (!cycleDriven()) return;
-    if (last_ && !last_->leftAt && cycle >= last_->cycle + OutAt)
-        last_->leftAt = cycleStart - period_ * static_cast<Micros::rep>(cycle - last_->cycle - OutAt);
+    if (last_ && !last_->leftAt && cycle >= last_->cycle + LeftAfter) last_->leftAt = now;
     while (!flight_.empty() && cycle >= flight_.front().cycle + FreedAfter) {
         inFlight_ -= flight_.front().size;
         flight_.pop_front();

@@ -17,10 +17,9 @@ namespace tandrel {
 //! every message. Fast pacing keeps only what the transport can carry safely.
 //!
 //! A transport that moves data once per processing cycle (JACK) is driven through
-//! its cycle count and the moment each cycle started: a piece goes out at the start
-//! of the cycle after the one it was handed over in (or earlier), is out of the
-//! transport's buffer once the count has moved on three times, and no more than a
-//! window of bytes is ever in that buffer.
+//! its cycle count: a piece has left once the count has moved on twice since it was
+//! handed over, is out of the transport's buffer once it has moved on three times,
+//! and no more than a window of bytes is ever in that buffer.
 class OutputPacer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -42,9 +41,9 @@ public:
     Micros pause() const { return pause_; }
     //! Fast pacing's limit for transports without cycles, in bytes per second (0: none).
     void setFastRate(std::size_t bytesPerSecond) { fastRate_ = bytesPerSecond; }
-    //! Drives the pacer by a transport's cycles of length `period`, with at most
-    //! `window` bytes in flight.
-    void useCycles(Micros period, std::size_t window);
+    //! Drives the pacer by a transport's cycles; `slack` is added to every pause
+    //! (the cycle's granularity) and at most `window` bytes are in flight.
+    void useCycles(Micros slack, std::size_t window);
     bool cycleDriven() const { return window_ > 0; }
     //! Forgets what was sent (a port opened afresh).
     void reset();
@@ -56,8 +55,8 @@ public:
     bool fits(std::size_t size) const;
     //! Records a piece handed to the transport at `now`, when its cycle count read `cycle`.
     void sent(std::size_t size, bool endsMessage, Clock::time_point now, std::uint64_t cycle = 0);
-    //! Tells the pacer the transport's cycle count and when that cycle started.
-    void observe(std::uint64_t cycle, Clock::time_point cycleStart);
+    //! Tells the pacer the transport's cycle count, read at `now`.
+    void observe(std::uint64_t cycle, Clock::time_point now);
     //! True when all that was sent has left (with DIN pacing: left the modelled wire).
     bool idle(Clock::time_point now) const;
     //! Bytes handed over and not yet out of the transport's buffer.
@@ -74,7 +73,7 @@ private:
 
     Mode mode_ = Mode::Din;
     Micros pause_ = DefaultPause;
-    Micros period_{0};
+    Micros slack_{0};
     std::size_t fastRate_ = 0;
     std::size_t window_ = 0;
     std::optional<Piece> last_;

@@ -247,10 +247,10 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
                 reportSendFailure(midiJack_->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
                 return false;
             }
-            const JackMonitor::CycleMark mark = midiJack_->lastCycle();
-            pacer_.observe(mark.count, mark.startedAt);
-            if (mark.count != lastCycles) {
-                lastCycles = mark.count;
+            const std::uint64_t cycles = midiJack_->cycles();
+            pacer_.observe(cycles, now);
+            if (cycles != lastCycles) {
+                lastCycles = cycles;
                 lastProgress = now;
             } else if (now - lastProgress > StallLimit) {
                 markClosed(QStringLiteral("The JACK server stopped answering, so the MIDI output was closed."));
@@ -289,9 +289,7 @@ bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessa
 
 void RtMidiOutput::observe()
 {
-    if (!midiJack_) return;
-    const JackMonitor::CycleMark mark = midiJack_->lastCycle();
-    pacer_.observe(mark.count, mark.startedAt);
+    if (midiJack_) pacer_.observe(midiJack_->cycles(), Clock::now());
 }
 
 void RtMidiOutput::drain(std::chrono::milliseconds limit)

@@ -25,10 +25,10 @@ TEST(OutputPacerTest, CutsMessagesIntoPiecesOfAtMost4096Bytes)
 struct Timing {
     const char* name;
     OutputPacer::Mode mode;
-    bool jack;                 //!< driven by cycles of 5 ms
+    bool jack;                 //!< driven by cycles, with a 5 ms slack
     std::size_t size;
     bool endsMessage;
-    std::uint64_t observedCycle;  //!< the cycle count whose cycle started 3 ms after sending (sent at count 10)
+    std::uint64_t observedCycle;  //!< the cycle count seen 3 ms after sending (sent at cycle 10)
     Clock::duration expected;     //!< from t0; max(): waits for the transport, min(): at once
 };
 
@@ -45,10 +45,10 @@ TEST(OutputPacerTest, NextStartFollowsTheWireThePauseAndTheTransport)
     const std::vector<Timing> cases = {
         {"DIN: wire time and pause after a message", OutputPacer::Mode::Din, false, 100, true, 0, 32ms + 20ms},
         {"DIN: no pause inside a message", OutputPacer::Mode::Din, false, 4096, false, 0, 4096 * 320us},
-        {"DIN on JACK: waits for the cycle it goes out in", OutputPacer::Mode::Din, true, 100, true, 10, never},
-        {"DIN on JACK: timed from the start of that cycle, plus one cycle", OutputPacer::Mode::Din, true, 100, true, 12,
-         3ms - 5ms + 32ms + 20ms + 5ms},
-        {"DIN on JACK: no pause inside a message", OutputPacer::Mode::Din, true, 4096, false, 12, 3ms - 5ms + 4096 * 320us},
+        {"DIN on JACK: waits until the piece has left", OutputPacer::Mode::Din, true, 100, true, 11, never},
+        {"DIN on JACK: timed from when it left, plus a cycle", OutputPacer::Mode::Din, true, 100, true, 12,
+         3ms + 32ms + 20ms + 5ms},
+        {"DIN on JACK: no slack inside a message", OutputPacer::Mode::Din, true, 4096, false, 12, 3ms + 4096 * 320us},
         {"fast: the rate limit only", OutputPacer::Mode::Fast, false, 1000, true, 0, 1ms},
         {"fast on JACK: no time limit", OutputPacer::Mode::Fast, true, 1000, true, 10, Clock::duration::min()},
     };
@@ -78,7 +78,7 @@ TEST(OutputPacerTest, JackWindowHoldsBackUntilCyclesHaveTakenThePieces)
     pacer.observe(8, t0);  // the first piece is out, the second may still be in the buffer
     EXPECT_EQ(pacer.inFlight(), 4096u);
     EXPECT_TRUE(pacer.fits(4096));
-    EXPECT_TRUE(pacer.idle(t0)) << "the last piece has left once the next cycle has started";
+    EXPECT_TRUE(pacer.idle(t0)) << "the last piece has left once two cycles have passed";
     pacer.observe(9, t0);
     EXPECT_EQ(pacer.inFlight(), 0u);
     pacer.reset();
