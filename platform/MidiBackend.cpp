@@ -81,4 +81,15 @@ bool MidiBackend::isOwnPort(const std::string& name)
     return false;
 }
 
+std::vector<MidiDevice> MidiBackend::listDevices(RtMidi& midi)
+{
+    std::vector<MidiDevice> list;
+    const unsigned int count = midi.getPortCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        std::string name = midi.getPortName(i);
+        if (!name.empty() && !isOwnPort(name)) list.push_back({i, std::move(name)});
+    }
+    return list;
+}
+
 }  // namespace tandrel

@@ -7,8 +7,17 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+class RtMidi;
 
 namespace tandrel {
+
+//! A port another program offers, by its place in RtMidi's enumeration.
+struct MidiDevice {
+    unsigned int index;
+    std::string name;
+};
 
 //! Chooses the MIDI system that both ports use: the ALSA sequencer where it can be
 //! opened, else a running JACK server. TANDREL_MIDI_API=alsa or =jack allows only
@@ -38,6 +47,8 @@ public:
     static const char* virtualPortName() { return "Tandrel"; }
     //! True for a port of Tandrel's own clients; device lists leave them out.
     static bool isOwnPort(const std::string& name);
+    //! The ports `midi` can connect to, Tandrel's own left out.
+    static std::vector<MidiDevice> listDevices(RtMidi& midi);
 
 private:
     bool alsaOpens();

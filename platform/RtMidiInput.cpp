@@ -72,13 +72,8 @@ bool RtMidiInput::ensureMidi() const
 
 std::vector<RtMidiInput::Device> RtMidiInput::devices() const
 {
-    std::vector<Device> list;
-    if (!ensureMidi()) return list;
-    const unsigned int count = midi_->getPortCount();
-    for (unsigned int i = 0; i < count; ++i) {
-        std::string name = midi_->getPortName(i);
-        if (!name.empty() && !MidiBackend::isOwnPort(name)) list.push_back({i, std::move(name)});
-    }
+    if (!ensureMidi()) return {};
+    std::vector<Device> list = MidiBackend::listDevices(*midi_);
     takeRtError();  // a port that vanished while listing is simply not listed
     return list;
 }

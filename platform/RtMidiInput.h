@@ -41,10 +41,7 @@ public:
 private:
     struct Callbacks;
     friend struct Callbacks;
-    struct Device {
-        unsigned int index;
-        std::string name;
-    };
+    using Device = MidiDevice;
 
     bool ensureMidi() const;
     std::vector<Device> devices() const;
