@@ -33,33 +33,71 @@ protected:
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "xprop", "import"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils, imagemagick)";
-        // -displayfd picks a free display and reports it once the server is ready.
-        xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-br", "-nolisten", "tcp"});
-        ASSERT_TRUE(xvfb_.waitForStarted(10000));
-        QByteArray number;
+        // A display that nothing on this machine uses: no lock file and no socket,
+        // abstract or in /tmp/.X11-unix, because a client tries the abstract one
+        // first and would end up on someone else's server. -ac lets every local
+        // client in, also where the server cannot list this host's addresses.
+        const QString sockets = readAll("/proc/net/unix");
+        for (int display = 20, tries = 0; display < 200 && tries < 4; ++display) {
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)) || QFile::exists(socket) ||
+                QRegularExpression(QRegularExpression::escape(socket) + "\\s*$",
+                                   QRegularExpression::MultilineOption)
+                    .match(sockets)
+                    .hasMatch())
+                continue;
+            ++tries;
+            if (startXvfb(display))
+                return;
+        }
+        FAIL() << "no private X server came up; its last words:\n" << xvfbLog_.toStdString();
+    }
+
+    static QString readAll(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QString();
+    }
+
+    // Starts Xvfb on `display` and waits until a client can talk to it.
+    bool startXvfb(int display)
+    {
+        xvfb_.start("Xvfb", {u':' + QString::number(display), "-displayfd", "1", "-ac", "-screen", "0",
+                             "800x600x24", "-br", "-nolisten", "tcp"});
+        if (!xvfb_.waitForStarted(10000))
+            return false;
+        QByteArray ready;
         QElapsedTimer clock;
         clock.start();
-        while (!number.contains('\n') && clock.elapsed() < 20000) {
+        while (!ready.contains('\n') && clock.elapsed() < 20000 && xvfb_.state() == QProcess::Running) {
             xvfb_.waitForReadyRead(500);
-            number += xvfb_.readAllStandardOutput();
+            ready += xvfb_.readAllStandardOutput();
         }
-        ASSERT_TRUE(number.contains('\n')) << "Xvfb reported no display";
         env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("DISPLAY", u':' + QString::fromLatin1(number.trimmed()));
+        env_.insert("DISPLAY", u':' + QString::number(display));
         env_.remove("WAYLAND_DISPLAY");
+        if (ready.contains('\n') && !xdotool({"getdisplaygeometry"}).trimmed().isEmpty())
+            return true;
+        stop(xvfb_);
+        xvfbLog_ = QString::fromLocal8Bit(xvfb_.readAllStandardError());
+        return false;
+    }
+
+    static void stop(QProcess& p)
+    {
+        if (p.state() == QProcess::NotRunning)
+            return;
+        p.terminate();
+        if (!p.waitForFinished(5000)) {
+            p.kill();
+            p.waitForFinished(5000);
+        }
     }
 
     void TearDown() override
     {
-        for (QProcess* p : {&app_, &xvfb_}) {
-            if (p->state() == QProcess::NotRunning)
-                continue;
-            p->terminate();
-            if (!p->waitForFinished(5000)) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-        }
+        stop(app_);
+        stop(xvfb_);
     }
 
     QString x(const QString& tool, const QStringList& args)
@@ -109,6 +147,7 @@ protected:
 
     QProcess xvfb_, app_;
     QProcessEnvironment env_;
+    QString xvfbLog_;
 };
 
 TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
@@ -137,7 +176,8 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
             dismissBoxes({});
         QThread::msleep(200);
     }
-    ASSERT_FALSE(id.isEmpty()) << "the main window never showed";
+    ASSERT_FALSE(id.isEmpty()) << "the main window never showed; the X server said:\n"
+                               << xvfb_.readAllStandardError().toStdString();
     QThread::msleep(800);
     dismissBoxes(id);
     const QRect window = geometryOf(id);
