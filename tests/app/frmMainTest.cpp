@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window with every service doubled: start-up, the Ready state, Quit and
-// the unload, as seen through the ports, the settings and the message boxes.
+// The main window with every service doubled: start-up, the Ready state, the face's
+// layout, Quit and the unload.
 #include "app/frmMain.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
@@ -16,219 +16,151 @@ using Log = std::vector<std::string>;
 
 namespace {
 
-const QString kQuitPrompt = QStringLiteral(
-    "You received a bulk dump but have not saved it as a file. Do you want to save it before quitting Tandrel?");
-
-const Log kOpenedOnStoredDevices = {
-    "in.Command=1", "in.Filter(249)=1", "in.Filter(176)=1", "in.Filter(192)=1", "in.Filter(254)=1",
-    "in.Filter(248)=1",
+struct Window {
+    FakeServices fake;
+    DumpState MAIN;
+    frmMain w{fake.services, MAIN};
 };
-
-Log concat(std::initializer_list<Log> parts)
-{
-    Log all;
-    for (const Log& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 }  // namespace
 
-TEST(MainWindowStartUp, WritesThePortsInOrder)
+TEST(MainWindowStartUp, OpensThePortsInOrderAndShowsReady)
 {
+    const Log opened = {"in.Command=1",     "in.Filter(249)=1", "in.Filter(176)=1",
+                        "in.Filter(192)=1", "in.Filter(254)=1", "in.Filter(248)=1"};
     struct Case {
         const char* name;
         QMap<QString, QString> stored;
         std::int16_t inState, outState;
-        Log expected;
+        Log in, out;         // the writes before the input's opening, and the output's
+        const char* folder;  // nullptr: the executable's folder
     } cases[] = {
-        {"later run, nothing else stored", {{settings::kUserSetup, "1"}}, 0, 0,
-         concat({{"in.SysexBufferSize=125000", "in.DeviceID=0"}, kOpenedOnStoredDevices,
-                 {"out.DeviceID=0", "out.Command=1", "in.Command=4"}})},
-        {"stored devices", {{settings::kUserSetup, "1"}, {settings::kMIDIInputDeviceID, " 1"}, {settings::kMIDIOutputDeviceID, " 2"}}, 0, 0,
-         concat({{"in.SysexBufferSize=125000", "in.DeviceID=1"}, kOpenedOnStoredDevices,
-                 {"out.DeviceID=2", "out.Command=1", "in.Command=4"}})},
-        {"input already open", {{settings::kUserSetup, "1"}}, 1, 0,
-         concat({{"in.SysexBufferSize=125000", "in.Command=2", "in.DeviceID=0"}, kOpenedOnStoredDevices,
-                 {"out.DeviceID=0", "out.Command=1", "in.Command=4"}})},
-        {"input already delivering, output open", {{settings::kUserSetup, "1"}}, 2, 1,
-         concat({{"in.SysexBufferSize=125000", "in.Command=2", "in.DeviceID=0"}, kOpenedOnStoredDevices,
-                 {"out.DeviceID=0", "out.Command=2", "out.Command=1", "in.Command=4"}})},
+        {"later run", {{settings::kUserSetup, "1"}}, 0, 0, {"in.DeviceID=0"}, {"out.DeviceID=0"}, nullptr},
+        {"input open, stored devices and folder",
+         {{settings::kUserSetup, "1"}, {settings::kMIDIInputDeviceID, " 1"}, {settings::kMIDIOutputDeviceID, " 2"},
+          {settings::kUserFolder, "/srv/gt3 dumps"}},
+         1, 0, {"in.Command=2", "in.DeviceID=1"}, {"out.DeviceID=2"}, "/srv/gt3 dumps"},
+        {"input delivering, output open", {{settings::kUserSetup, "1"}}, 2, 1, {"in.Command=2", "in.DeviceID=0"},
+         {"out.DeviceID=0", "out.Command=2"}, nullptr},
         {"output on the mapper, closed", {{settings::kUserSetup, " 3"}, {settings::kMIDIOutputDeviceID, "-1"}}, 0, 0,
-         concat({{"in.SysexBufferSize=125000", "in.DeviceID=0"}, kOpenedOnStoredDevices,
-                 {"out.DeviceID=-1", "out.Command=2", "out.Command=1", "in.Command=4"}})},
+         {"in.DeviceID=0"}, {"out.DeviceID=-1", "out.Command=2"}, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeServices fake;
-        fake.settings.values = c.stored;
-        fake.in.state = c.inState;
-        fake.out.state = c.outState;
-        DumpState MAIN;
-        frmMain w(fake.services, MAIN);
-        w.Form_Load();
-        EXPECT_EQ(fake.log.entries(), c.expected);
-        EXPECT_EQ(fake.in.state, MIDIInput::Delivering);
-        EXPECT_EQ(fake.out.state, MIDIOutput::Opened);
-        EXPECT_TRUE(fake.settings.writes.empty()) << "start-up never writes the settings";
-        EXPECT_EQ(w.setupForm(), nullptr);
-    }
-}
-
-TEST(MainWindowStartUp, ShowsTheReadyStateWithTheStoredOrDefaultFolder)
-{
-    struct Case {
-        std::optional<QString> storedFolder;
-        QString expected;
-    } cases[] = {{std::nullopt, settings::ExecutableFolder()}, {QStringLiteral("/srv/gt3 dumps"), QStringLiteral("/srv/gt3 dumps")}};
-    for (const Case& c : cases) {
-        FakeServices fake;
-        fake.settings.values[settings::kUserSetup] = "1";
-        if (c.storedFolder)
-            fake.settings.values[settings::kUserFolder] = *c.storedFolder;
-        DumpState MAIN;
-        MAIN.sSysexData = "stale";
-        MAIN.lByteCount = 99;
-        frmMain w(fake.services, MAIN);
-        w.Form_Load();
-        EXPECT_EQ(MAIN.sUserFolder, c.expected);
-        EXPECT_EQ(w.statusText(), "Ready to Receive or Open");
-        EXPECT_EQ(w.lblStatus->text(), "Ready to Receive or Open");
-        EXPECT_EQ(w.statusColour(), frmMain::kGreen);
-        EXPECT_EQ(w.lblStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-        EXPECT_EQ(w.lblStatus->palette().color(QPalette::Window), QColor(40, 44, 79));
-        EXPECT_TRUE(MAIN.sSysexData.empty());
-        EXPECT_EQ(MAIN.lByteCount, 0);
-        EXPECT_FALSE(w.bDumpUnsaved);
-        EXPECT_FALSE(w.proSend->isVisibleTo(&w));
-        EXPECT_TRUE(fake.boxes.boxes.empty());
+        Window win;
+        win.fake.settings.values = c.stored;
+        win.fake.in.state = c.inState;
+        win.fake.out.state = c.outState;
+        win.MAIN.sSysexData = "stale";
+        win.MAIN.lByteCount = 99;
+        win.w.Form_Load();
+        Log want = {"in.SysexBufferSize=125000"};
+        for (const Log& part : {c.in, opened, c.out, Log{"out.Command=1", "in.Command=4"}})
+            want.insert(want.end(), part.begin(), part.end());
+        EXPECT_EQ(win.fake.log.entries(), want);
+        EXPECT_TRUE(win.fake.settings.writes.empty() && win.fake.boxes.boxes.empty());
+        EXPECT_EQ(win.MAIN.sUserFolder, c.folder ? QString(c.folder) : settings::ExecutableFolder());
+        // Ready: an empty dump, green text on navy, no progress bar.
+        EXPECT_EQ(win.w.lblStatus->text(), "Ready to Receive or Open");
+        EXPECT_EQ(win.w.lblStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+        EXPECT_EQ(win.w.lblStatus->palette().color(QPalette::Window), QColor(40, 44, 79));
+        EXPECT_TRUE(win.MAIN.sSysexData.empty() && win.MAIN.lByteCount == 0 && !win.w.bDumpUnsaved);
+        EXPECT_FALSE(win.w.proSend->isVisibleTo(&win.w));
     }
 }
 
 TEST(MainWindow, LaysOutItsControlsOnTheFace)
 {
-    FakeServices fake;
-    DumpState MAIN;
-    frmMain w(fake.services, MAIN);
+    Window win;
+    frmMain& w = win.w;
     EXPECT_EQ(w.size(), QSize(451, 238));
-    struct Case {
-        QPushButton* button;
-        const char* caption;
-        QRect geometry;
+    const struct {
+        QWidget* control; const char* caption; QRect geometry;
     } cases[] = {
         {w.cmdReceive, "Receive", {56, 101, 84, 34}}, {w.cmdSave, "Save", {144, 101, 79, 34}},
         {w.cmdOpen, "Open", {227, 101, 79, 34}},      {w.cmdSend, "Send", {310, 101, 84, 34}},
         {w.cmdSetup, "Setup", {109, 181, 74, 21}},    {w.cmdAbout, "About", {187, 181, 74, 21}},
         {w.cmdQuit, "Quit", {265, 181, 74, 21}},      {w.cmdMinimize, "\u2013", {287, 6, 16, 15}},
+        {w.lblStatus, nullptr, {72, 145, 309, 27}},   {w.proSend, nullptr, {61, 81, 327, 14}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.button->text(), QString::fromUtf8(c.caption));
-        EXPECT_EQ(c.button->geometry(), c.geometry) << c.caption;
+    for (const auto& c : cases) {
+        if (c.caption) {
+            EXPECT_EQ(static_cast<QPushButton*>(c.control)->text(), QString::fromUtf8(c.caption));
+        }
+        EXPECT_EQ(c.control->geometry(), c.geometry);
     }
-    EXPECT_EQ(w.lblStatus->geometry(), QRect(72, 145, 309, 27));
-    EXPECT_EQ(w.proSend->geometry(), QRect(61, 81, 327, 14));
-    // The focus sink lies below the face, where it is never seen.
-    EXPECT_GE(w.cmdFocus->geometry().top(), w.height());
-    // Tab order: Receive, Save, Open, Send, Setup, About, Quit, and round again.
-    QWidget* expected[] = {w.cmdSave, w.cmdOpen, w.cmdSend, w.cmdSetup, w.cmdAbout, w.cmdQuit};
+    EXPECT_GE(w.cmdFocus->geometry().top(), w.height()) << "the focus sink is never seen";
+    // Walking the tab stops from Receive comes round to it after exactly these.
     QWidget* at = w.cmdReceive;
-    for (QWidget* next : expected) {
-        at = at->nextInFocusChain();
-        while (!(at->focusPolicy() & Qt::TabFocus))
+    for (QWidget* next : {w.cmdSave, w.cmdOpen, w.cmdSend, w.cmdSetup, w.cmdAbout, w.cmdQuit, w.cmdReceive}) {
+        do
             at = at->nextInFocusChain();
+        while (!(at->focusPolicy() & Qt::TabFocus));
         EXPECT_EQ(at, next);
     }
-    EXPECT_FALSE(w.cmdFocus->focusPolicy() & Qt::TabFocus);
-    EXPECT_FALSE(w.cmdMinimize->focusPolicy() & Qt::TabFocus);
 }
 
 TEST(MainWindowQuit, AsksToSaveAnUnsavedDumpFirst)
 {
-    struct Case {
-        const char* name;
-        bool unsaved;
-        std::optional<int> answer;  // nothing: no prompt expected
-        bool saveDialogShown;
-        bool quits;
+    const struct {
+        const char* name; bool unsaved; int answer /* 0: no prompt */; bool saves, quits;
     } cases[] = {
-        {"nothing unsaved", false, std::nullopt, false, true},
+        {"nothing unsaved", false, 0, false, true},
         {"Yes: save, then quit", true, MessageBoxes::vbYes, true, true},
         {"No: quit without saving", true, MessageBoxes::vbNo, false, true},
         {"Cancel: carry on", true, MessageBoxes::vbCancel, false, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeServices fake;
-        fake.settings.values[settings::kUserSetup] = "1";
-        DumpState MAIN;
-        frmMain w(fake.services, MAIN);
-        w.Form_Load();
-        w.show();
-        MAIN.sSysexData = "\xF0\x41\xF7";
-        w.bDumpUnsaved = c.unsaved;
+        Window win;
+        win.fake.settings.values[settings::kUserSetup] = "1";
+        win.w.Form_Load();
+        win.w.show();
+        win.MAIN.sSysexData = "\xF0\x41\xF7";
+        win.w.bDumpUnsaved = c.unsaved;
         if (c.answer)
-            fake.boxes.answers.push_back(*c.answer);
-        fake.dialog.willCancel();
-        fake.log.clear();
+            win.fake.boxes.answers.push_back(c.answer);
+        win.fake.dialog.willCancel();
+        win.fake.log.clear();
 
-        w.cmdQuit->click();
+        win.w.cmdQuit->click();
 
+        const auto& boxes = win.fake.boxes.boxes;
+        ASSERT_EQ(boxes.size(), c.answer ? 1u : 0u);
         if (c.answer) {
-            ASSERT_EQ(fake.boxes.boxes.size(), 1u);
-            EXPECT_EQ(fake.boxes.boxes[0].prompt, kQuitPrompt);
-            EXPECT_EQ(fake.boxes.boxes[0].style, MessageBoxes::vbYesNoCancelQuestion);
-            EXPECT_EQ(fake.boxes.boxes[0].title, "Tandrel");
-            EXPECT_EQ(w.vMsg.toString(), kQuitPrompt);
-            EXPECT_EQ(w.vStyle.toInt(), 35);
-            EXPECT_EQ(w.vResponse.toInt(), *c.answer);
-        } else {
-            EXPECT_TRUE(fake.boxes.boxes.empty());
+            EXPECT_EQ(boxes[0].prompt, "You received a bulk dump but have not saved it as a file. Do you want to "
+                                       "save it before quitting Tandrel?");
+            EXPECT_EQ(boxes[0].style, MessageBoxes::vbYesNoCancelQuestion);
+            EXPECT_EQ(boxes[0].title, "Tandrel");
         }
-        EXPECT_EQ(fake.dialog.shown.size(), c.saveDialogShown ? 1u : 0u);
-        EXPECT_EQ(w.unloaded(), c.quits);
-        EXPECT_EQ(fake.loop.ends, c.quits ? 1 : 0);
-        if (!c.quits) {
-            EXPECT_TRUE(fake.log.only("in.").empty() && fake.log.only("out.").empty()) << "Cancel changes nothing";
-            EXPECT_EQ(MAIN.sSysexData, "\xF0\x41\xF7");
-            EXPECT_TRUE(w.bDumpUnsaved);
-        }
+        EXPECT_EQ(win.fake.dialog.shown.size(), c.saves ? 1u : 0u);
+        EXPECT_EQ(win.w.unloaded(), c.quits);
+        EXPECT_EQ(win.fake.loop.ends, c.quits ? 1 : 0);
+        EXPECT_TRUE(c.quits || (win.fake.log.entries().size() == 1 && win.MAIN.sSysexData == "\xF0\x41\xF7" &&
+                                win.w.bDumpUnsaved))
+            << "Cancel changes nothing but the box";
     }
 }
 
 TEST(MainWindowUnload, StopsAndClosesThePortsWhateverClosesTheWindow)
 {
-    struct Case {
-        std::int16_t inState;
-        Log expected;
+    const struct {
+        std::int16_t inState; Log expected;
     } cases[] = {
         {MIDIInput::Closed, {"out.Command=2", "End"}},
         {MIDIInput::Opened, {"in.Command=2", "out.Command=2", "End"}},
         {MIDIInput::Delivering, {"in.Command=5", "in.Command=2", "out.Command=2", "End"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.inState);
-        FakeServices fake;
-        DumpState MAIN;
-        frmMain w(fake.services, MAIN);
-        w.show();
-        // An unsaved dump does not stop a close that is not Quit.
-        w.bDumpUnsaved = true;
-        fake.in.state = c.inState;
-        fake.out.state = MIDIOutput::Closed;
-        w.close();
-        w.close();  // a second close request finds the program already ended
-        EXPECT_EQ(fake.log.entries(), c.expected);
-        EXPECT_TRUE(fake.boxes.boxes.empty());
-        EXPECT_TRUE(w.unloaded());
+        Window win;
+        win.w.show();
+        win.w.bDumpUnsaved = true;  // only Quit asks about it
+        win.fake.in.state = c.inState;
+        win.w.close();
+        win.w.close();  // a second request finds the program already ended
+        EXPECT_EQ(win.fake.log.entries(), c.expected);
+        EXPECT_TRUE(win.fake.boxes.boxes.empty());
+        EXPECT_TRUE(win.w.unloaded());
     }
-}
-
-TEST(MainWindow, MinimiseButtonMinimisesTheWindow)
-{
-    FakeServices fake;
-    DumpState MAIN;
-    frmMain w(fake.services, MAIN);
-    w.show();
-    w.cmdMinimize->click();
-    EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
 }
