@@ -18,23 +18,15 @@
 #include <gtest/gtest.h>
 
 using namespace tandrel;
-using namespace tandrel::testing;
 
 namespace {
 
-void key(QWidget* to, Qt::Key k, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    QKeyEvent press(QEvent::KeyPress, k, mods, text);
-    QApplication::sendEvent(to, &press);
-}
-
-// A click as the window system delivers it: both halves to the widget under the
-// pointer, climbing to its parents while ignored.
+// A click as the window system delivers it: to the widget under the pointer,
+// climbing to its parents while ignored.
 void click(QWidget* on, QPoint at, Qt::MouseButton button = Qt::LeftButton)
 {
     QWidget* target = on->childAt(at) ? on->childAt(at) : on;
-    const QPoint local = target->mapFrom(on, at);
-    const QPoint global = target->mapToGlobal(local);
+    const QPoint local = target->mapFrom(on, at), global = target->mapToGlobal(local);
     QMouseEvent press(QEvent::MouseButtonPress, local, global, button, button, Qt::NoModifier);
     QApplication::sendEvent(target, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, local, global, button, Qt::NoButton, Qt::NoModifier);
@@ -54,28 +46,31 @@ int openAboutWindows()
 TEST(AboutWindow, ClosesOnOkayTypedKeysAndTheFrameOnly)
 {
     using Give = std::function<void(frmSplash&)>;
-    auto typed = [](Qt::Key k, const char* text, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        return Give([=](frmSplash& s) { key(s.cmdOkay, k, QString::fromLatin1(text), mods); });
+    auto typed = [](Qt::Key k, const char* text, Qt::KeyboardModifiers mods = Qt::NoModifier, bool onOkay = true) {
+        return Give([=](frmSplash& s) {
+            QKeyEvent press(QEvent::KeyPress, k, mods, QString::fromLatin1(text));
+            QApplication::sendEvent(onOkay ? static_cast<QWidget*>(s.cmdOkay) : &s, &press);
+        });
     };
-    auto onFrame = [](Qt::MouseButton button) {
-        return Give([=](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + QPoint(5, 5), button); });
+    auto onFrame = [](Qt::MouseButton b) {
+        return Give([=](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + QPoint(5, 5), b); });
     };
     const struct {
         const char* input; Give give; bool closes;
     } cases[] = {
         {"Okay", [](frmSplash& s) { s.cmdOkay->click(); }, true},
-        {"Enter", typed(Qt::Key_Return, "\r"), true},       {"Esc", typed(Qt::Key_Escape, "\x1b"), true},
-        {"space", typed(Qt::Key_Space, " "), true},          {"letter", typed(Qt::Key_Q, "q"), true},
-        {"digit", typed(Qt::Key_7, "7"), true},              {"Backspace", typed(Qt::Key_Backspace, "\b"), true},
-        {"letter with no control focused", [](frmSplash& s) { key(&s, Qt::Key_A, "a"); }, true},
+        {"Enter", typed(Qt::Key_Return, "\r"), true},      {"Esc", typed(Qt::Key_Escape, "\x1b"), true},
+        {"space", typed(Qt::Key_Space, " "), true},         {"letter", typed(Qt::Key_Q, "q"), true},
+        {"Backspace", typed(Qt::Key_Backspace, "\b"), true},
+        {"letter, nothing focused", typed(Qt::Key_A, "a", Qt::NoModifier, false), true},
         {"click on the frame", onFrame(Qt::LeftButton), true},
-        {"left arrow", typed(Qt::Key_Left, ""), false},      {"F5", typed(Qt::Key_F5, ""), false},
+        {"left arrow", typed(Qt::Key_Left, ""), false},
         {"Shift alone", typed(Qt::Key_Shift, "", Qt::ShiftModifier), false},
-        {"Delete", typed(Qt::Key_Delete, "\x7f"), false},   {"Tab", typed(Qt::Key_Tab, "\t"), false},
+        {"Delete", typed(Qt::Key_Delete, "\x7f"), false},  {"Tab", typed(Qt::Key_Tab, "\t"), false},
         {"click on the text",
          [](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + s.lblAbout->geometry().center()); }, false},
         {"right click on the frame", onFrame(Qt::RightButton), false},
-        {"click on the window beside the frame", [](frmSplash& s) { click(&s, QPoint(5, 170)); }, false},
+        {"click beside the frame", [](frmSplash& s) { click(&s, QPoint(5, 170)); }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
@@ -91,41 +86,31 @@ TEST(AboutWindow, ClosesOnOkayTypedKeysAndTheFrameOnly)
 
 TEST(AboutWindow, ShowsThreeParagraphsJoinedByLineFeedsOnly)
 {
-    frmSplash s;
-    const QString text = s.lblAbout->text();
-    EXPECT_FALSE(text.contains(u'\r'));
+    const QString text = frmSplash().lblAbout->text();
     const QStringList paragraphs = text.split(QStringLiteral("\n\n"));
     ASSERT_EQ(paragraphs.size(), 3) << text.toStdString();
+    EXPECT_FALSE(text.contains(u'\r') || paragraphs[1].isEmpty() || paragraphs[1].contains(u'\n'));
     EXPECT_EQ(paragraphs[0], QStringLiteral("Tandrel is by Orlenby"));
-    EXPECT_FALSE(paragraphs[1].isEmpty());
-    EXPECT_FALSE(paragraphs[1].contains(u'\n'));
-    EXPECT_TRUE(paragraphs[2].startsWith(QStringLiteral("Send comments on program to ")));
-    EXPECT_TRUE(paragraphs[2].endsWith(QStringLiteral("@example.org")));
+    EXPECT_TRUE(paragraphs[2].startsWith("Send comments on program to ") && paragraphs[2].endsWith("@example.org"));
 }
 
 TEST(AboutWindow, TheMainWindowKeepsOnlyOneAndRebuildsItAfterClosing)
 {
-    FakeServices fake;
+    tandrel::testing::FakeServices fake;
     DumpState MAIN;
     frmMain w(fake.services, MAIN);
     w.show();
-
     w.cmdAbout->click();
     const QPointer<frmSplash> first = w.aboutWindow();
     ASSERT_NE(first, nullptr);
-    EXPECT_FALSE(first->isModal());
-    EXPECT_TRUE(w.cmdQuit->isEnabled() && !QApplication::activeModalWidget()) << "the main window stays usable";
-
+    EXPECT_FALSE(first->isModal() || QApplication::activeModalWidget()) << "the main window stays usable";
     w.cmdAbout->click();
     EXPECT_EQ(w.aboutWindow(), first.data());
     EXPECT_EQ(openAboutWindows(), 1);
 
     first->cmdOkay->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(first.isNull()) << "closing unloads it";
-    EXPECT_EQ(w.aboutWindow(), nullptr);
-
+    EXPECT_TRUE(first.isNull() && !w.aboutWindow()) << "closing unloads it";
     w.cmdAbout->click();
-    ASSERT_NE(w.aboutWindow(), nullptr);
     EXPECT_EQ(openAboutWindows(), 1);
 }
