@@ -1,121 +1,88 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Installs the built program into a scratch prefix and checks what lands there:
-// the exact list of files, that the desktop entry and the AppStream metainfo pass
-// their validators, and that the names the files use for each other agree.
-#include <QDir>
+// Installs the built program into a scratch prefix and checks what lands there: the
+// exact list of files, their validators, and the names they use for each other.
 #include <QDirIterator>
-#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
+
+#include <iostream>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const QString kAppId = QStringLiteral("org.example.Tandrel");
+const QString kDesktop = "share/applications/org.example.Tandrel.desktop";
+const QString kMetainfo = "share/metainfo/org.example.Tandrel.metainfo.xml";
 
-struct Result {
-    int exitCode = -1;
-    QString output;
-};
-
-Result run(const QString& program, const QStringList& args)
+//! The exit code (-1 when it did not run or crashed) and the merged output.
+std::pair<int, std::string> run(const QString& program, const QStringList& args)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForStarted(10000) || !p.waitForFinished(120000))
-        return {-1, QStringLiteral("could not run ") + program};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAll())};
-}
-
-QString readText(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        return {-1, "could not run " + program.toStdString()};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll().toStdString()};
 }
 
 class Install : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        prefix_ = new QTemporaryDir;
-        const QString build = qEnvironmentVariable("TANDREL_BUILD_DIR");
-        ASSERT_FALSE(build.isEmpty()) << "TANDREL_BUILD_DIR is not set";
-        const Result r = run(QStringLiteral(TANDREL_CMAKE_COMMAND),
-                             {QStringLiteral("--install"), build, QStringLiteral("--prefix"), prefix_->path()});
-        ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("TANDREL_BUILD_DIR"));
+        const auto [code, output] = run(TANDREL_CMAKE_COMMAND, {"--install", qEnvironmentVariable("TANDREL_BUILD_DIR"),
+                                                                "--prefix", prefix_.path()});
+        ASSERT_EQ(code, 0) << output;
     }
-    static void TearDownTestSuite() { delete prefix_; }
-    static QString installed(const QString& relative) { return prefix_->filePath(relative); }
-
-    static inline QTemporaryDir* prefix_ = nullptr;
+    static QString text(const QString& file)
+    {
+        QFile f(prefix_.filePath(file));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    static inline QTemporaryDir prefix_;
 };
 
-TEST_F(Install, PlacesExactlyTheProgramAndItsDesktopFiles)
+TEST_F(Install, PlacesExactlyTheProgramAndItsDesktopFilesWhichNameEachOther)
 {
     QStringList files;
-    QDirIterator it(prefix_->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(prefix_->path()).relativeFilePath(it.next());
+    for (QDirIterator it(prefix_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        files << QDir(prefix_.path()).relativeFilePath(it.next());
     files.sort();
-    EXPECT_EQ(files, QStringList({"bin/tandrel", "share/applications/org.example.Tandrel.desktop",
-                                  "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
-                                  "share/metainfo/org.example.Tandrel.metainfo.xml"}))
+    EXPECT_EQ(files, QStringList({"bin/tandrel", kDesktop, "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
+                                  kMetainfo}))
         << files.join(u' ').toStdString();
-    EXPECT_TRUE(QFileInfo(installed("bin/tandrel")).isExecutable());
+    EXPECT_TRUE(QFileInfo(prefix_.filePath("bin/tandrel")).isExecutable());
+    const QStringList entry = text(kDesktop).split(u'\n');
+    EXPECT_TRUE(entry.contains("Icon=org.example.Tandrel") && entry.contains("Exec=tandrel"));
+    // The metainfo launches the installed entry and has a captioned screenshot and a release.
+    const QString meta = text(kMetainfo);
+    for (const char* pattern : {"<id>org\\.example\\.Tandrel</id>", ">org\\.example\\.Tandrel\\.desktop</launchable>",
+                                "<caption>\\s*\\S", "<release\\s"})
+        EXPECT_TRUE(meta.contains(QRegularExpression(pattern))) << pattern;
 }
 
-TEST_F(Install, DesktopEntryPassesItsValidator)
+TEST_F(Install, DesktopEntryAndMetainfoPassTheirValidators)
 {
-    const QString tool = QStandardPaths::findExecutable("desktop-file-validate");
-    if (tool.isEmpty())
-        GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
-    const Result r = run(tool, {installed("share/applications/org.example.Tandrel.desktop")});
-    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
-    EXPECT_EQ(r.output.trimmed(), QString()) << "no warnings or hints either";
-}
-
-TEST_F(Install, MetainfoPassesItsValidator)
-{
-    const QString tool = QStandardPaths::findExecutable("appstreamcli");
-    if (tool.isEmpty())
-        GTEST_SKIP() << "appstreamcli is not installed (package appstream)";
-    const Result r = run(tool, {"validate", "--no-net", installed("share/metainfo/org.example.Tandrel.metainfo.xml")});
-    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
-}
-
-TEST_F(Install, FilesNameEachOtherConsistently)
-{
-    const QStringList lines = readText(installed("share/applications/org.example.Tandrel.desktop")).split(u'\n');
-    EXPECT_TRUE(lines.contains(QStringLiteral("Icon=") + kAppId)) << "the icon is found by the installed name";
-    EXPECT_TRUE(lines.contains(QStringLiteral("Exec=tandrel")));
-
-    // The metainfo launches the installed desktop entry, carries a screenshot with
-    // a caption, and describes at least one release.
-    QXmlStreamReader meta(readText(installed("share/metainfo/org.example.Tandrel.metainfo.xml")));
-    QString id, launchable, caption;
-    bool releaseNotes = false;
-    while (!meta.atEnd()) {
-        if (meta.readNext() != QXmlStreamReader::StartElement)
+    const struct {
+        const char* tool; const char* package; QStringList args; bool quiet /* not even hints */;
+    } validators[] = {{"desktop-file-validate", "desktop-file-utils", {prefix_.filePath(kDesktop)}, true},
+                      {"appstreamcli", "appstream", {"validate", "--no-net", prefix_.filePath(kMetainfo)}, false}};
+    int ran = 0;
+    for (const auto& v : validators) {
+        const QString tool = QStandardPaths::findExecutable(v.tool);
+        if (tool.isEmpty()) {
+            std::cout << "not running " << v.tool << ": it is not installed (package " << v.package << ")\n";
             continue;
-        const auto name = meta.name();
-        if (name == QLatin1String("id"))
-            id = meta.readElementText();
-        else if (name == QLatin1String("launchable"))
-            launchable = meta.readElementText();
-        else if (name == QLatin1String("caption"))
-            caption = meta.readElementText();
-        else if (name == QLatin1String("release"))
-            releaseNotes = true;
+        }
+        ++ran;
+        const auto [code, output] = run(tool, v.args);
+        EXPECT_EQ(code, 0) << output;
+        EXPECT_TRUE(!v.quiet || QString::fromStdString(output).trimmed().isEmpty()) << output;
     }
-    EXPECT_FALSE(meta.hasError()) << meta.errorString().toStdString();
-    EXPECT_EQ(id, kAppId);
-    EXPECT_EQ(launchable, kAppId + QStringLiteral(".desktop"));
-    EXPECT_FALSE(caption.trimmed().isEmpty());
-    EXPECT_TRUE(releaseNotes);
+    if (ran == 0)
+        GTEST_SKIP() << "neither validator is installed";
 }
 
 }  // namespace
