@@ -1,18 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Send on the real main window with doubled ports: what goes out, what the user
 // sees at every yield, and what other commands do when they run inside one.
-#include "app/frmMain.h"
-#include "platform/testing/FakeServices.h"
-#include "setup/SettingsKeys.h"
+#include "dump/DumpWindow.h"
 
-#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
 
 using namespace tandrel;
 using namespace tandrel::testing;
@@ -20,66 +16,33 @@ using Messages = std::vector<ByteString>;
 
 namespace {
 
-const QString kSentText = QStringLiteral("Sent sysex to GT-3--ready to Receive or Open");
-
-//! An output port that reads back more than it was given, or fails one transmission.
-class OddOutput : public FakeMIDIOutput {
-public:
-    using FakeMIDIOutput::FakeMIDIOutput;
-    ByteString MessageData() const override { return FakeMIDIOutput::MessageData() + padding; }
-    void setCommand(std::int16_t code) override
-    {
-        if (code == Transmit && ++transmits == failingTransmit)
-            throw std::runtime_error("port failure");
-        FakeMIDIOutput::setCommand(code);
-    }
-    ByteString padding;
-    int failingTransmit = 0, transmits = 0;
-};
-
-struct Fixture {
-    FakeServices fake;
-    OddOutput out{fake.log};
-    Services services{fake.in, out, fake.dialog, fake.boxes, fake.settings, fake.folders, fake.beeper, fake.loop};
-    DumpState MAIN;
-    std::unique_ptr<frmMain> w;
-    std::vector<float> values;  // at every yield of the send
+//! Records the bar and the status at every yield of the send.
+struct Fixture : DumpWindow {
+    std::vector<float> values;
     QStringList texts;
-
+    std::function<void()> atFirstYield = [] {};
     Fixture()
     {
-        fake.settings.values[settings::kUserSetup] = QStringLiteral("1");
-        w = std::make_unique<frmMain>(services, MAIN);
-        w->Form_Load();
-        fake.log.clear();
         fake.loop.onDoEvents = [this] {
             values.push_back(w->proSend->Value());
             texts.push_back(w->statusText());
-            EXPECT_EQ(w->statusColour(), frmMain::kYellow);
-            EXPECT_TRUE(w->proSend->Visible());
+            EXPECT_TRUE(w->statusColour() == frmMain::kYellow && w->proSend->Visible());
+            if (fake.loop.yields == 1)
+                atFirstYield();
         };
     }
     void expectFinished() const
     {
-        EXPECT_EQ(w->statusText(), kSentText);
+        EXPECT_EQ(w->statusText(), "Sent sysex to GT-3--ready to Receive or Open");
         EXPECT_EQ(w->statusColour(), frmMain::kGreen);
         EXPECT_EQ(fake.beeper.beeps, 1);
         EXPECT_FALSE(w->proSend->Visible());
         EXPECT_EQ(w->proSend->Value(), w->proSend->Min());
-        EXPECT_TRUE(MAIN.sSysexData.empty());
-        EXPECT_EQ(MAIN.lByteCount, 0);
+        EXPECT_TRUE(MAIN.sSysexData.empty() && MAIN.lByteCount == 0);
         EXPECT_EQ(fake.log.only("in.").front(), "in.Command=5");
         EXPECT_EQ(fake.log.only("in.").back(), "in.Command=4");
     }
 };
-
-ByteString message(std::size_t length, char fill)
-{
-    ByteString m(length, fill);
-    m.front() = '\xF0';
-    m.back() = '\xF7';
-    return m;
-}
 
 const ByteString a = message(10, 'a'), b = message(20, 'b'), c = message(30, 'c');
 
@@ -92,34 +55,29 @@ TEST(SendCommand, SendsEveryWholeMessageInOrderAndEndsReady)
     } cases[] = {
         {"three messages", a + b + c, {a, b, c}, 15, {2.5, 7.5, 15},
          {" 10 bytes sent to GT-3", " 30 bytes sent to GT-3", " 60 bytes sent to GT-3"}},
-        {"one message, fraction kept", message(1001, 'd'), {message(1001, 'd')}, 250.25, {250.25},
-         {" 1001 bytes sent to GT-3"}},
         {"a cut-off last message", a + "\xF0\x41\x10", {a}, 3.25, {2.5}, {" 10 bytes sent to GT-3"}},
         {"no F7 at all", "\xF0\x41\x10\x12", {}, 1, {}, {}},
         {"pieces without F0", ByteString("\x41\xF7\xF7\x00\x7F\xF7", 6), {"\x41\xF7", "\xF7", ByteString("\x00\x7F\xF7", 3)},
          1.5, {0.5, 0.75, 1.5}, {" 2 bytes sent to GT-3", " 3 bytes sent to GT-3", " 6 bytes sent to GT-3"}},
     };
-    for (const bool unsaved : {false, true}) {
-        for (const auto& k : cases) {
-            SCOPED_TRACE(k.name);
-            Fixture f;
-            f.MAIN.sSysexData = k.dump;
-            f.MAIN.lByteCount = 99;
-            f.w->bDumpUnsaved = unsaved;
-            f.w->cmdSend->click();
-            EXPECT_EQ(f.out.sent, k.sent);
-            // The status goes before every transmission, and once more before a
-            // search that finds no further F7.
-            const bool leftover = k.dump.back() != '\xF7';
-            EXPECT_EQ(f.fake.log.only("out.MessageStatus=240").size(), k.sent.size() + (leftover ? 1 : 0));
-            EXPECT_EQ(f.fake.log.only("out.MessageData=0 bytes").size(), k.sent.size());
-            EXPECT_EQ(f.values, k.values);
-            EXPECT_EQ(f.texts, k.texts);
-            EXPECT_FLOAT_EQ(f.w->proSend->Max(), k.max);
-            f.expectFinished();
-            EXPECT_EQ(f.w->bDumpUnsaved, unsaved);
-            EXPECT_EQ(f.w->focusWidget(), f.w->cmdFocus);
-        }
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        Fixture f;
+        f.MAIN.sSysexData = k.dump;
+        f.MAIN.lByteCount = 99;
+        f.w->bDumpUnsaved = true;
+        f.w->cmdSend->click();
+        EXPECT_EQ(f.out.sent, k.sent);
+        // The status goes before every transmission, and once more before a search that finds no further F7.
+        const std::size_t leftover = k.dump.back() != '\xF7';
+        EXPECT_EQ(f.fake.log.only("out.MessageStatus=240").size(), k.sent.size() + leftover);
+        EXPECT_EQ(f.fake.log.only("out.MessageData=0 bytes").size(), k.sent.size());
+        EXPECT_EQ(f.values, k.values);
+        EXPECT_EQ(f.texts, k.texts);
+        EXPECT_FLOAT_EQ(f.w->proSend->Max(), k.max);
+        f.expectFinished();
+        EXPECT_TRUE(f.w->bDumpUnsaved);
+        EXPECT_EQ(f.w->focusWidget(), f.w->cmdFocus);
     }
 }
 
@@ -128,23 +86,19 @@ TEST(SendCommand, AnEmptyDumpOnlyMovesTheFocusAndSaysSo)
     Fixture f;
     f.w->cmdSend->click();
     EXPECT_EQ(f.fake.log.entries(), std::vector<std::string>{"MsgBox:There's no file open to send to the GT-3."});
-    EXPECT_EQ(f.fake.boxes.boxes.back().style, MessageBoxes::vbOKOnly);
-    EXPECT_FALSE(f.w->proSend->Visible());
     EXPECT_EQ(f.w->focusWidget(), f.w->cmdFocus);
 }
 
 TEST(SendCommand, AFailingStepIsSkippedAndTheSendGoesOn)
 {
     const struct {
-        const char* name; ByteString dump, padding; int failingTransmit; Messages sent; std::vector<float> values;
+        ByteString dump, padding; int failingTransmit; Messages sent; std::vector<float> values;
     } cases[] = {
-        // 12 bytes reported for a 10-byte dump: the bar refuses 3 > 2.5, and the
-        // count passing the dump's length ends the loop.
-        {"read-back beyond the bar", a, "xx", 0, {a}, {0}},
-        {"second transmission fails", a + b + c, "", 2, {a, c}, {2.5, 7.5, 15}},
+        {a, "xx", 0, {a}, {0}},  // 12 bytes read back for 10: the bar refuses 3 > 2.5; 12 > 10 ends the loop
+        {a + b + c, "", 2, {a, c}, {2.5, 7.5, 15}},  // the second transmission fails
     };
     for (const auto& k : cases) {
-        SCOPED_TRACE(k.name);
+        SCOPED_TRACE(k.failingTransmit);
         Fixture f;
         f.out.padding = k.padding;
         f.out.failingTransmit = k.failingTransmit;
@@ -160,7 +114,6 @@ TEST(SendCommand, OtherCommandsDuringAYield)
 {
     QTemporaryDir dir;
     const QString saved = dir.filePath(QStringLiteral("saved.syx"));
-    // finished: reached the final state with its beep
     const struct {
         const char* name; std::function<void(Fixture&)> atFirstYield; std::size_t transmitted; bool finished;
     } cases[] = {
@@ -174,23 +127,16 @@ TEST(SendCommand, OtherCommandsDuringAYield)
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
         Fixture f;
-        f.fake.loop.onDoEvents = [&] {
-            if (f.fake.loop.yields == 1)
-                k.atFirstYield(f);
-        };
+        f.atFirstYield = [&] { k.atFirstYield(f); };
         f.MAIN.sSysexData = a + b + c;
         f.w->cmdSend->click();
         EXPECT_EQ(f.out.sent.size(), k.transmitted);
         EXPECT_EQ(f.w->unloaded(), !k.finished);
         EXPECT_FALSE(f.w->sending());
-        if (k.finished) {
+        if (k.finished)
             f.expectFinished();
-        } else {  // nothing touches the ports once the window has unloaded
-            EXPECT_EQ(f.fake.log.entries().back(), "End");
-            EXPECT_EQ(f.fake.beeper.beeps, 0);
-        }
+        else  // nothing touches the ports once the window has unloaded
+            EXPECT_TRUE(f.fake.log.entries().back() == "End" && f.fake.beeper.beeps == 0);
     }
-    QFile file(saved);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toStdString(), a + b + c);
+    EXPECT_EQ(fileBytes(saved), a + b + c);
 }
