@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window with every service doubled: start-up, the Ready state, the face's
-// layout, Quit and the unload.
+// The main window with every service doubled: start-up, the Ready state, Quit and
+// the unload.
 #include "app/frmMain.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
@@ -66,37 +66,6 @@ TEST(MainWindowStartUp, OpensThePortsInOrderAndShowsReady)
         EXPECT_EQ(win.w.lblStatus->palette().color(QPalette::Window), QColor(40, 44, 79));
         EXPECT_TRUE(win.MAIN.sSysexData.empty() && win.MAIN.lByteCount == 0 && !win.w.bDumpUnsaved);
         EXPECT_FALSE(win.w.proSend->isVisibleTo(&win.w));
-    }
-}
-
-TEST(MainWindow, LaysOutItsControlsOnTheFace)
-{
-    Window win;
-    frmMain& w = win.w;
-    EXPECT_EQ(w.size(), QSize(451, 238));
-    const struct {
-        QWidget* control; const char* caption; QRect geometry;
-    } cases[] = {
-        {w.cmdReceive, "Receive", {56, 101, 84, 34}}, {w.cmdSave, "Save", {144, 101, 79, 34}},
-        {w.cmdOpen, "Open", {227, 101, 79, 34}},      {w.cmdSend, "Send", {310, 101, 84, 34}},
-        {w.cmdSetup, "Setup", {109, 181, 74, 21}},    {w.cmdAbout, "About", {187, 181, 74, 21}},
-        {w.cmdQuit, "Quit", {265, 181, 74, 21}},      {w.cmdMinimize, "\u2013", {287, 6, 16, 15}},
-        {w.lblStatus, nullptr, {72, 145, 309, 27}},   {w.proSend, nullptr, {61, 81, 327, 14}},
-    };
-    for (const auto& c : cases) {
-        if (c.caption) {
-            EXPECT_EQ(static_cast<QPushButton*>(c.control)->text(), QString::fromUtf8(c.caption));
-        }
-        EXPECT_EQ(c.control->geometry(), c.geometry);
-    }
-    EXPECT_GE(w.cmdFocus->geometry().top(), w.height()) << "the focus sink is never seen";
-    // Walking the tab stops from Receive comes round to it after exactly these.
-    QWidget* at = w.cmdReceive;
-    for (QWidget* next : {w.cmdSave, w.cmdOpen, w.cmdSend, w.cmdSetup, w.cmdAbout, w.cmdQuit, w.cmdReceive}) {
-        do
-            at = at->nextInFocusChain();
-        while (!(at->focusPolicy() & Qt::TabFocus));
-        EXPECT_EQ(at, next);
     }
 }
 
