@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window's outline: what it keeps, what it cuts away, and that the face
-// and the controls sit inside it.
+// The main window's face: the outline, what it keeps and cuts away, and the controls
+// laid out inside it.
 #include "app/FacePicture.h"
 #include "app/WindowShape.h"
 #include "app/frmMain.h"
@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 using namespace tandrel;
-using namespace tandrel::testing;
 
 TEST(WindowOutline, KeepsTheFaceAndCutsAwayTheRest)
 {
@@ -37,32 +36,46 @@ TEST(WindowOutline, KeepsTheFaceAndCutsAwayTheRest)
         EXPECT_EQ(outline.contains(c.at), c.kept) << c.where;
 }
 
-TEST(WindowOutline, FramesTheFaceAndEveryVisibleControl)
+TEST(WindowOutline, FramesTheFaceAndTheControlsAndSurvivesMinimising)
 {
     const QRegion outline = WindowOutline();
-    const QPixmap face = FacePicture();
-    EXPECT_EQ(face.size(), QSize(449, 235));
-    EXPECT_TRUE(((outline & QRect(0, 0, 451, 238)) - QRegion(face.rect())).isEmpty()) << "the face leaves part bare";
-    FakeServices fake;
+    EXPECT_EQ(FacePicture().size(), QSize(449, 235));
+    EXPECT_TRUE(((outline & QRect(0, 0, 451, 238)) - QRegion(0, 0, 449, 235)).isEmpty()) << "the face leaves gaps";
+    tandrel::testing::FakeServices fake;
+    fake.settings.values[settings::kUserSetup] = "1";
     DumpState MAIN;
     frmMain w(fake.services, MAIN);
-    for (QWidget* control : std::initializer_list<QWidget*>{w.proSend, w.cmdMinimize, w.cmdQuit, w.cmdAbout, w.cmdSetup,
-                                                            w.cmdSend, w.cmdSave, w.cmdReceive, w.cmdOpen, w.lblStatus})
-        EXPECT_TRUE((QRegion(control->geometry()) - outline).isEmpty())
-            << control->metaObject()->className() << " at " << control->x() << "," << control->y() << " sticks out";
-}
-
-TEST(WindowOutline, IsAppliedAtStartUpAndKeptThroughMinimising)
-{
-    FakeServices fake;
-    fake.settings.values[settings::kUserSetup] = QStringLiteral("1");
-    DumpState MAIN;
-    frmMain w(fake.services, MAIN);
+    EXPECT_EQ(w.size(), QSize(451, 238));
+    const struct {
+        QWidget* control; const char* caption; QRect geometry;
+    } cases[] = {
+        {w.cmdReceive, "Receive", {56, 101, 84, 34}}, {w.cmdSave, "Save", {144, 101, 79, 34}},
+        {w.cmdOpen, "Open", {227, 101, 79, 34}},      {w.cmdSend, "Send", {310, 101, 84, 34}},
+        {w.cmdSetup, "Setup", {109, 181, 74, 21}},    {w.cmdAbout, "About", {187, 181, 74, 21}},
+        {w.cmdQuit, "Quit", {265, 181, 74, 21}},      {w.cmdMinimize, "\u2013", {287, 6, 16, 15}},
+        {w.lblStatus, "", {72, 145, 309, 27}},        {w.proSend, "", {61, 81, 327, 14}},
+    };
+    for (const auto& c : cases) {
+        const auto* button = qobject_cast<QPushButton*>(c.control);
+        EXPECT_EQ(button ? button->text() : QString(), QString::fromUtf8(c.caption));
+        EXPECT_EQ(c.control->geometry(), c.geometry);
+        EXPECT_TRUE((QRegion(c.geometry) - outline).isEmpty()) << c.caption << " sticks out of the outline";
+    }
+    EXPECT_GE(w.cmdFocus->geometry().top(), w.height()) << "the focus sink is never seen";
+    // Walking the tab stops from Receive comes round to it after exactly these.
+    QWidget* at = w.cmdReceive;
+    for (QWidget* next : {w.cmdSave, w.cmdOpen, w.cmdSend, w.cmdSetup, w.cmdAbout, w.cmdQuit, w.cmdReceive}) {
+        do
+            at = at->nextInFocusChain();
+        while (!(at->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(at, next);
+    }
+    // The outline is set at start-up and kept through minimising from the tab.
     w.Form_Load();
-    EXPECT_EQ(w.mask(), WindowOutline());
+    EXPECT_EQ(w.mask(), outline);
     w.show();
     w.cmdMinimize->click();
     EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
     w.showNormal();
-    EXPECT_EQ(w.mask(), WindowOutline());
+    EXPECT_EQ(w.mask(), outline);
 }
