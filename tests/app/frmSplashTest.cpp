@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -35,10 +36,9 @@ void click(QWidget* on, QPoint at, Qt::MouseButton button = Qt::LeftButton)
 
 int openAboutWindows()
 {
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        n += qobject_cast<frmSplash*>(w) && w->isVisible();
-    return n;
+    const QWidgetList all = QApplication::topLevelWidgets();
+    return std::count_if(all.begin(), all.end(),
+                         [](QWidget* w) { return qobject_cast<frmSplash*>(w) && w->isVisible(); });
 }
 
 }  // namespace
@@ -55,9 +55,7 @@ TEST(AboutWindow, ClosesOnOkayTypedKeysAndTheFrameOnly)
     auto onFrame = [](Qt::MouseButton b) {
         return Give([=](frmSplash& s) { click(&s, s.Frame1->geometry().topLeft() + QPoint(5, 5), b); });
     };
-    const struct {
-        const char* input; Give give; bool closes;
-    } cases[] = {
+    const struct { const char* input; Give give; bool closes; } cases[] = {
         {"Okay", [](frmSplash& s) { s.cmdOkay->click(); }, true},
         {"Enter", typed(Qt::Key_Return, "\r"), true},      {"Esc", typed(Qt::Key_Escape, "\x1b"), true},
         {"space", typed(Qt::Key_Space, " "), true},         {"letter", typed(Qt::Key_Q, "q"), true},
