@@ -44,7 +44,7 @@ protected:
     static inline QTemporaryDir prefix_;
 };
 
-TEST_F(Install, PlacesExactlyTheProgramAndItsDesktopFilesWhichNameEachOther)
+TEST_F(Install, PlacesTheProgramAndItsDesktopFilesWhichValidateAndNameEachOther)
 {
     QStringList files;
     for (QDirIterator it(prefix_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
@@ -61,28 +61,21 @@ TEST_F(Install, PlacesExactlyTheProgramAndItsDesktopFilesWhichNameEachOther)
     for (const char* pattern : {"<id>org\\.example\\.Tandrel</id>", ">org\\.example\\.Tandrel\\.desktop</launchable>",
                                 "<caption>\\s*\\S", "<release\\s"})
         EXPECT_TRUE(meta.contains(QRegularExpression(pattern))) << pattern;
-}
 
-TEST_F(Install, DesktopEntryAndMetainfoPassTheirValidators)
-{
-    const struct {
-        const char* tool; const char* package; QStringList args; bool quiet /* not even hints */;
-    } validators[] = {{"desktop-file-validate", "desktop-file-utils", {prefix_.filePath(kDesktop)}, true},
-                      {"appstreamcli", "appstream", {"validate", "--no-net", prefix_.filePath(kMetainfo)}, false}};
-    int ran = 0;
+    // Both validators pass the installed files; the desktop entry gets not even a hint.
+    const struct { const char* tool; const char* package; QStringList args; bool quiet; } validators[] = {
+        {"desktop-file-validate", "desktop-file-utils", {prefix_.filePath(kDesktop)}, true},
+        {"appstreamcli", "appstream", {"validate", "--no-net", prefix_.filePath(kMetainfo)}, false}};
     for (const auto& v : validators) {
         const QString tool = QStandardPaths::findExecutable(v.tool);
         if (tool.isEmpty()) {
-            std::cout << "not running " << v.tool << ": it is not installed (package " << v.package << ")\n";
+            std::cout << "not validating with " << v.tool << ": it is not installed (package " << v.package << ")\n";
             continue;
         }
-        ++ran;
         const auto [code, output] = run(tool, v.args);
         EXPECT_EQ(code, 0) << output;
         EXPECT_TRUE(!v.quiet || QString::fromStdString(output).trimmed().isEmpty()) << output;
     }
-    if (ran == 0)
-        GTEST_SKIP() << "neither validator is installed";
 }
 
 }  // namespace
