@@ -1,71 +1,55 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The setup dialog with doubles for the ports and the folder browser, and a real
-// settings store in a temporary INI file whose writes join the port writes in one log.
-#include "platform/QtServices.h"
+// The setup dialog, alone and at the first start, with doubles for everything outside.
+#include "app/frmMain.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
 #include "setup/SettingsKeys.h"
 
+#include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
-
 #include <gtest/gtest.h>
-
+#include <algorithm>
 #include <functional>
 
 using namespace tandrel;
 using namespace tandrel::testing;
 using Log = std::vector<std::string>;
 
-namespace {
-
-class LoggedIniStore : public SettingsStore {
-public:
-    LoggedIniStore(const QString& path, CallLog& log) : real_(path), log_(log) {}
-    QString read(const QString& key, const QString& fallback) const override { return real_.read(key, fallback); }
-    void write(const QString& key, const QString& text) override
-    {
-        log_.add("settings." + key.toStdString() + "=" + text.toStdString());
-        real_.write(key, text);
-    }
-
-private:
-    QSettingsStore real_;
-    CallLog& log_;
-};
-
-//! Doubles, a fresh store, and the dialog shown modally from a hidden owner.
-struct Rig {
-    explicit Rig(std::initializer_list<std::pair<QString, QString>> stored = {})
-    {
-        for (const auto& [key, text] : stored)
-            if (!text.isEmpty()) QSettingsStore(ini).write(key, text);
-    }
-    QString stored(const QString& key) const { return QSettingsStore(ini).read(key, QStringLiteral("<absent>")); }
-
-    //! `whileShown` runs inside the modal loop and must leave it by Set or Cancel.
-    void show(const std::function<void(MIDISetupForm&)>& whileShown)
-    {
-        QTimer::singleShot(0, [this, whileShown] {
-            ASSERT_TRUE(form && form->isVisible() && form->isModal());
-            whileShown(*form);
-            if (form->isVisible()) {
+//! Runs `run`; if the setup dialog comes up modally, owned by `owner`, `act` drives it and must close it.
+bool whenModal(QWidget* owner, const std::function<void()>& run, const std::function<void(MIDISetupForm&)>& act)
+{
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<MIDISetupForm*>(QApplication::activeModalWidget())) {
+            shown = true;
+            EXPECT_EQ(dialog->parentWidget(), owner);
+            act(*dialog);
+            if (dialog->isVisible()) {
                 ADD_FAILURE() << "the dialog was left open";
-                form->reject();
+                dialog->reject();
             }
-        });
-        MIDISetupForm::showModal(form, services, MAIN, &owner);
-    }
+        }
+    });
+    run();
+    QCoreApplication::processEvents();  // the timer, when no dialog ran it
+    return shown;
+}
 
-    QTemporaryDir dir;
-    QString ini = dir.filePath(QStringLiteral("settings.ini"));
+//! Doubles with `stored` settings (empty text: not stored); `show` shows the dialog from a hidden owner.
+struct Rig {
+    explicit Rig(QMap<QString, QString> stored = {})
+    {
+        stored.removeIf([](auto item) { return item.value().isEmpty(); });
+        fake.settings.values = stored;
+    }
+    void show(const std::function<void(MIDISetupForm&)>& act)
+    {
+        EXPECT_TRUE(whenModal(&owner, [&] { MIDISetupForm::showModal(form, fake.services, MAIN, &owner); }, act));
+    }
     FakeServices fake;
-    LoggedIniStore settings{ini, fake.log};
-    Services services{fake.in, fake.out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
     DumpState MAIN;
     QWidget owner;
     std::unique_ptr<MIDISetupForm> form;  // after `owner`, so it goes first
@@ -76,11 +60,9 @@ TEST(SetupDialog, StoredNumbersSelectTheNearestListedEntryAndSetStoresTheSelecti
     struct Case {
         const char* what;
         QString in, out;  // empty: not stored
-        int devices;
-        int inPos, outPos, inOpened, outOpened;
+        int devices, inPos, outPos, inOpened, outOpened;
         QString storedIn, storedOut;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"nothing stored", {}, {}, 2, 0, 1, 0, 0, " 0", " 0"},
         {"second input, mapper", " 1", "-1", 2, 1, 0, 1, -1, " 1", "-1"},
         {"devices removed since", " 7", " 5", 2, 1, 2, 1, 1, " 1", " 1"},
@@ -90,10 +72,9 @@ TEST(SetupDialog, StoredNumbersSelectTheNearestListedEntryAndSetStoresTheSelecti
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rig rig{{settings::kMIDIInputDeviceID, c.in}, {settings::kMIDIOutputDeviceID, c.out}};
+        Rig rig({{settings::kMIDIInputDeviceID, c.in}, {settings::kMIDIOutputDeviceID, c.out}});
         rig.fake.in.deviceNames.resize(c.devices);
         rig.fake.out.deviceNames.resize(c.devices);
-
         rig.show([&](MIDISetupForm& f) {
             EXPECT_EQ(f.cmbMIDIInDevice->count(), c.devices);
             EXPECT_EQ(f.cmbMIDIOutDevice->count(), c.devices + 1);  // the mapper first
@@ -101,89 +82,59 @@ TEST(SetupDialog, StoredNumbersSelectTheNearestListedEntryAndSetStoresTheSelecti
             EXPECT_EQ(f.cmbMIDIOutDevice->currentIndex(), c.outPos);
             EXPECT_EQ(rig.fake.in.deviceID, c.inOpened);
             EXPECT_EQ(rig.fake.out.deviceID, c.outOpened);
+            const Log out = rig.fake.log.only("out.");  // a stored mapper is closed before it is opened
+            EXPECT_EQ(std::count(out.begin(), out.end(), "out.Command=2"), c.out == "-1" ? 1 : 0);
             f.cmdSet->click();
         });
-        EXPECT_EQ(rig.stored(settings::kMIDIInputDeviceID), c.storedIn);
-        EXPECT_EQ(rig.stored(settings::kMIDIOutputDeviceID), c.storedOut);
+        EXPECT_EQ(rig.fake.settings.values.value(settings::kMIDIInputDeviceID), c.storedIn);
+        EXPECT_EQ(rig.fake.settings.values.value(settings::kMIDIOutputDeviceID), c.storedOut);
+        EXPECT_EQ(rig.fake.settings.values.value(settings::kUserSetup), "1");
     }
 }
 
-// Set's own order of closing, reopening and writing is checked with the first-run flow.
-TEST(SetupDialog, LoadingOnAStoredMapperClosesTheOutputBeforeOpeningIt)
+void press(QWidget* w, Qt::Key key)
 {
-    Rig rig{{settings::kMIDIOutputDeviceID, "-1"}};
-    MIDISetupForm dialog(rig.services, rig.MAIN, &rig.owner);
-    EXPECT_EQ(rig.fake.log.only("out."), Log({"out.DeviceID=-1", "out.DeviceID=0", "out.DeviceID=1", "out.DeviceID=-1",
-                                              "out.Command=2", "out.DeviceID=-1", "out.Command=1"}));
+    w->setFocus();
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &event);
 }
 
-TEST(SetupDialog, AfterSetLaterShowingsAskNothingUntilACancelUnloadsIt)
+TEST(SetupDialog, OnlySetStoresAndKeepsTheDialogLoadedForTheNextShowing)
 {
-    Rig rig;
-    rig.MAIN.sUserFolder = QStringLiteral("/home/user/patches");
-    rig.show([](MIDISetupForm& f) { f.cmdSet->click(); });
-    EXPECT_EQ(rig.fake.log.only("settings."),
-              Log({"settings.User Setup?=1", "settings.MIDI Input Device ID= 0", "settings.MIDI Output Device ID= 0",
-                   "settings.UserFolder=/home/user/patches"}));
-    ASSERT_TRUE(rig.form && !rig.form->isVisible());
-
-    const int queries = rig.fake.in.deviceQueries + rig.fake.out.deviceQueries;
-    const Log before = rig.fake.log.entries();
-    rig.fake.in.deviceNames << QStringLiteral("Plugged in later");
-    rig.show([](MIDISetupForm& f) {
-        EXPECT_EQ(f.cmbMIDIInDevice->count(), 2);
-        f.cmdCancel->click();
-    });
-    EXPECT_EQ(rig.fake.in.deviceQueries + rig.fake.out.deviceQueries, queries);
-    EXPECT_EQ(rig.fake.log.entries(), before);
-    EXPECT_EQ(rig.form, nullptr);
-
-    rig.show([](MIDISetupForm& f) {
-        EXPECT_EQ(f.cmbMIDIInDevice->count(), 3);
-        f.cmdCancel->click();
-    });
-}
-
-TEST(SetupDialog, KeysAndButtonsThatLeaveOrKeepTheDialog)
-{
-    auto key = [](auto target, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
-        return [=](MIDISetupForm& f) {
-            QWidget* w = f.*target;
-            w->setFocus();
-            QKeyEvent press(QEvent::KeyPress, k, m);
-            QCoreApplication::sendEvent(w, &press);
-        };
-    };
-    const auto inList = &MIDISetupForm::cmbMIDIInDevice;
     struct Case {
         const char* what;
         std::function<void(MIDISetupForm&)> act;
-        bool open, stored;
-    };
-    const Case cases[] = {
-        {"Cancel button", [](MIDISetupForm& f) { f.cmdCancel->click(); }, false, false},
-        {"Esc", key(inList, Qt::Key_Escape), false, false},
-        {"window closed", [](MIDISetupForm& f) { f.close(); }, false, false},
-        {"Return in a list: no default button", key(inList, Qt::Key_Return), true, false},
-        {"keypad Enter in a list", key(inList, Qt::Key_Enter, Qt::KeypadModifier), true, false},
-        {"Return on Set", key(&MIDISetupForm::cmdSet, Qt::Key_Return), false, true},
+        bool set;
+    } cases[] = {
+        {"Cancel button", [](MIDISetupForm& f) { f.cmdCancel->click(); }, false},
+        {"Esc", [](MIDISetupForm& f) { press(f.cmbMIDIInDevice, Qt::Key_Escape); }, false},
+        {"window closed", [](MIDISetupForm& f) { f.close(); }, false},
+        {"Return in a list: no default button",
+         [](MIDISetupForm& f) {
+             press(f.cmbMIDIInDevice, Qt::Key_Return);
+             EXPECT_TRUE(f.isVisible());
+             f.cmdCancel->click();
+         },
+         false},
+        {"Return on Set", [](MIDISetupForm& f) { press(f.cmdSet, Qt::Key_Return); }, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rig rig{{settings::kMIDIInputDeviceID, " 1"}};
-        bool open = false;
+        Rig rig({{settings::kMIDIInputDeviceID, " 1"}});
         rig.show([&](MIDISetupForm& f) {
             f.cmbMIDIInDevice->setCurrentIndex(0);
             c.act(f);
-            open = f.isVisible();
-            if (open)
-                f.cmdCancel->click();
-            else
-                EXPECT_EQ(rig.fake.in.deviceID, c.stored ? 0 : 1);  // Cancel leaves the stored device
         });
-        EXPECT_EQ(open, c.open);
-        EXPECT_EQ(rig.form != nullptr, c.stored);  // only Set keeps it loaded
-        EXPECT_EQ(rig.fake.log.only("settings.").empty(), !c.stored);
+        EXPECT_EQ(rig.fake.in.deviceID, c.set ? 0 : 1);  // Cancel leaves the stored device
+        EXPECT_EQ(rig.fake.settings.writes.empty(), !c.set);
+        // Still loaded after Set, so nothing is listed or opened anew; loaded afresh after Cancel.
+        const Log before = rig.fake.log.entries();
+        rig.fake.in.deviceNames << QStringLiteral("Plugged in later");
+        rig.show([&](MIDISetupForm& f) {
+            EXPECT_EQ(f.cmbMIDIInDevice->count(), c.set ? 2 : 3);
+            f.cmdCancel->click();
+        });
+        EXPECT_EQ(rig.fake.log.entries() == before, c.set);
     }
 }
 
@@ -193,8 +144,7 @@ TEST(SetupDialog, FolderChoiceGoesToTheUserFolderAtOnceAndToTheStoreOnSet)
         const char* what;
         std::optional<QString> browsed;
         QString folder, stored;  // sUserFolder at once, "UserFolder" after Set
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"cancelled", std::nullopt, "/old", "/old"},
         {"chosen", QStringLiteral("/new"), "/new", "/new"},
         {"item without a path", QString(), "", "/stored"},
@@ -202,7 +152,7 @@ TEST(SetupDialog, FolderChoiceGoesToTheUserFolderAtOnceAndToTheStoreOnSet)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rig rig{{settings::kUserFolder, "/stored"}};
+        Rig rig({{settings::kUserFolder, "/stored"}});
         rig.MAIN.sUserFolder = QStringLiteral("/old");
         rig.fake.folders.answers = {c.browsed};
         rig.show([&](MIDISetupForm& f) {
@@ -213,8 +163,42 @@ TEST(SetupDialog, FolderChoiceGoesToTheUserFolderAtOnceAndToTheStoreOnSet)
         });
         EXPECT_EQ(rig.fake.folders.lastTitle, "Select a folder for your SysEx files and click OK. Tandrel will "
                                               "search or save in the selected folder first.");
-        EXPECT_EQ(rig.stored(settings::kUserFolder), c.stored);
+        EXPECT_EQ(rig.fake.settings.values.value(settings::kUserFolder), c.stored);
     }
 }
 
-}  // namespace
+const Log kDialogLoad = {
+    "in.SysexBufferSize=125000", "in.DeviceID=0", "in.DeviceID=1", "in.DeviceID=0",  // listed, then the stored one
+    "in.DeviceID=0", "in.Command=1", "in.Filter(249)=1", "in.Filter(254)=1", "in.Filter(248)=1",
+    "out.DeviceID=-1", "out.DeviceID=0", "out.DeviceID=1", "out.DeviceID=0",  // listed, then the stored one
+    "out.DeviceID=0", "out.Command=1"};
+
+//! Dialog load, what the dialog did, then start-up's own opening on the stored numbers.
+Log startUpLog(Log inDialog, const std::string& in, const std::string& out)
+{
+    inDialog.insert(inDialog.begin(), kDialogLoad.begin(), kDialogLoad.end());
+    const Log opening = {"in.Command=2", "in.DeviceID=" + in, "in.Command=1", "in.Filter(249)=1",
+                         "in.Filter(176)=1", "in.Filter(192)=1", "in.Filter(254)=1", "in.Filter(248)=1",
+                         "out.DeviceID=" + out, "out.Command=2", "out.Command=1", "in.Command=4"};
+    inDialog.insert(inDialog.end(), opening.begin(), opening.end());
+    return inDialog;
+}
+
+TEST(FirstRun, SetupDialogComesBeforeThePortsOpenOnTheStoredDevices)
+{
+    const Log set = {"in.Command=2", "in.Filter(249)=0", "in.Filter(254)=0", "in.Filter(248)=0", "in.DeviceID=1",
+                     "in.Command=1", "in.Filter(249)=1", "in.Filter(254)=1", "in.Filter(248)=1", "out.Command=2",
+                     "out.DeviceID=-1", "out.Command=1", "settings.User Setup?=1",
+                     "settings.MIDI Input Device ID= 1", "settings.MIDI Output Device ID=-1"};
+    for (bool pressSet : {true, false}) {
+        Rig rig;
+        frmMain main(rig.fake.services, rig.MAIN);
+        ASSERT_TRUE(whenModal(&main, [&] { main.Form_Load(); }, [&](MIDISetupForm& d) {
+            d.cmbMIDIInDevice->setCurrentIndex(1);
+            d.cmbMIDIOutDevice->setCurrentIndex(0);
+            (pressSet ? d.cmdSet : d.cmdCancel)->click();
+        }));
+        EXPECT_EQ(rig.fake.log.entries(), pressSet ? startUpLog(set, "1", "-1") : startUpLog({}, "0", "0"));
+        EXPECT_EQ(main.setupForm() != nullptr, pressSet);  // only Set leaves it loaded
+    }
+}
