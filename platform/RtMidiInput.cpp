@@ -7,85 +7,43 @@
 
 namespace tandrel {
 
-struct RtMidiInput::Callbacks {
-    // On RtMidi's thread (JACK's realtime thread): copy, and wake the reader once.
-    static void message(double, std::vector<unsigned char>* bytes, void* self)
-    {
-        auto* port = static_cast<RtMidiInput*>(self);
-        if (bytes->empty() || !port->queue_.push(bytes->data(), bytes->size())) return;
-        QMetaObject::invokeMethod(&port->events_, [port] { port->wake(); }, Qt::QueuedConnection);
-    }
-
-    static void error(RtMidiError::Type, const std::string& text, void* self)
-    {
-        auto* port = static_cast<RtMidiInput*>(self);
-        std::lock_guard lock(port->rtErrorMutex_);
-        port->rtError_ = text;
-    }
-};
-
-RtMidiInput::RtMidiInput() : backend_(MidiBackend::shared()) {}
-
-RtMidiInput::~RtMidiInput()
+// On RtMidi's thread (JACK's realtime thread): copy, and wake the reader once.
+void RtMidiInput::onMessage(double, std::vector<unsigned char>* bytes, void* self)
 {
-    // RtMidi's thread is gone once its object is, and with it every callback.
-    midi_.reset();
+    auto* port = static_cast<RtMidiInput*>(self);
+    if (bytes->empty() || !port->queue_.push(bytes->data(), bytes->size())) return;
+    QMetaObject::invokeMethod(&port->events_, [port] { port->wake(); }, Qt::QueuedConnection);
 }
 
-bool RtMidiInput::ensureMidi() const
+RtMidiInput::RtMidiInput()
+    : client_(
+          [this](MidiBackend::Api api) {
+              auto midi = std::make_shared<RtMidiIn>(api == MidiBackend::Api::Alsa ? RtMidi::LINUX_ALSA
+                                                                                   : RtMidi::UNIX_JACK,
+                                                     MidiBackend::inputClientName());
+              midi->ignoreTypes(false, false, false);  // the filter alone decides
+              midi->setCallback(&RtMidiInput::onMessage, this);
+              return midi;
+          },
+          &events_, [this] { onJackStopped(); }, [this] { onJackStopped(); })
 {
-    const MidiBackend::Api api = backend_->ensure();
-    if (api == MidiBackend::Api::None) {
-        midi_.reset();
-        return false;
-    }
-    if (midi_ && api == midiApi_ && backend_->jack() == midiJack_) return true;
-
-    // A new MIDI system under an open port means the old one went away.
-    if (state_ != Closed) const_cast<RtMidiInput*>(this)->onJackStopped();
-    midi_.reset();
-    midiJack_ = backend_->jack();
-    midiApi_ = api;
-    try {
-        midi_ = std::make_unique<RtMidiIn>(api == MidiBackend::Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK,
-                                           MidiBackend::inputClientName());
-    } catch (const RtMidiError& e) {
-        std::lock_guard lock(rtErrorMutex_);
-        rtError_ = e.getMessage();
-        return false;
-    }
-    auto* self = const_cast<RtMidiInput*>(this);
-    midi_->setErrorCallback(&Callbacks::error, self);
-    midi_->ignoreTypes(false, false, false);  // the filter alone decides
-    midi_->setCallback(&Callbacks::message, self);
-    if (midiJack_)
-        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] {
-            self->onJackStopped();
-            // Close the dead server's client now, before any client joins a server
-            // that comes back: libjack closing it after that unregisters its port on
-            // the new server and crashes.
-            self->midi_.reset();
-            self->midiJack_.reset();
-        });
-    return true;
 }
 
-std::vector<RtMidiInput::Device> RtMidiInput::devices() const
+RtMidiInput::~RtMidiInput() = default;
+
+RtMidiIn* RtMidiInput::midi() const
 {
-    if (!ensureMidi()) return {};
-    std::vector<Device> list = MidiBackend::listDevices(*midi_);
-    takeRtError();  // a port that vanished while listing is simply not listed
-    return list;
+    return static_cast<RtMidiIn*>(client_.ensure());
 }
 
 std::int16_t RtMidiInput::DeviceCount() const
 {
-    return static_cast<std::int16_t>(std::min<std::size_t>(devices().size(), 32767));
+    return static_cast<std::int16_t>(std::min<std::size_t>(client_.devices().size(), 32767));
 }
 
 QString RtMidiInput::DeviceName() const
 {
-    const std::vector<Device> list = devices();
+    const std::vector<MidiDevice> list = client_.devices();
     if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) return {};
     return QString::fromStdString(list[static_cast<std::size_t>(id_)].name);
 }
@@ -110,28 +68,24 @@ void RtMidiInput::setCommand(std::int16_t code)
 void RtMidiInput::open()
 {
     close();
-    if (!ensureMidi()) {
-        if (backend_->api() == MidiBackend::Api::None) {
-            if (backend_->claimNoSystemReport()) post(MidiError::NoMidiSystem, backend_->whyNone());
-        } else {
-            post(MidiError::OpenFailed,
-                 QStringLiteral("The MIDI input could not be set up: %1").arg(QString::fromStdString(takeRtError())));
-        }
+    RtMidiIn* midi = this->midi();
+    if (!midi) {
+        if (const auto why = client_.whyUnavailable(QStringLiteral("input"))) post(why->first, why->second);
         return;
     }
-    const std::vector<Device> list = devices();
+    const std::vector<MidiDevice> list = client_.devices();
     if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) {
         post(MidiError::NoSuchDevice, QStringLiteral("MIDI input device %1 is not there (%2 input devices found).")
                                           .arg(id_)
                                           .arg(list.size()));
         return;
     }
-    const Device& device = list[static_cast<std::size_t>(id_)];
+    const MidiDevice& device = list[static_cast<std::size_t>(id_)];
     queue_.clear();
-    midi_->openPort(device.index, "in");
-    const std::string failure = takeRtError();
-    if (!failure.empty() || !midi_->isPortOpen()) {
-        if (midi_->isPortOpen()) midi_->closePort();
+    midi->openPort(device.index, "in");
+    const std::string failure = client_.takeError();
+    if (!failure.empty() || !midi->isPortOpen()) {
+        if (midi->isPortOpen()) midi->closePort();
         post(MidiError::OpenFailed, QStringLiteral("The MIDI input %1 could not be opened: %2")
                                         .arg(QString::fromStdString(device.name), QString::fromStdString(failure)));
         return;
@@ -143,8 +97,8 @@ void RtMidiInput::close()
 {
     if (state_ == Closed) return;
     queue_.setDelivering(false);
-    if (midi_ && midi_->isPortOpen()) midi_->closePort();
-    takeRtError();
+    if (RtMidi* midi = client_.get(); midi && midi->isPortOpen()) midi->closePort();
+    client_.takeError();
     queue_.clear();
     state_ = Closed;
 }
@@ -176,7 +130,7 @@ void RtMidiInput::onJackStopped()
     // draining them may be the very one whose yield brought this news.
     queue_.setDelivering(false);
     state_ = Closed;
-    const bool first = !midiJack_ || midiJack_->claimStopReport();
+    const bool first = !client_.jack() || client_.jack()->claimStopReport();
     post(first ? MidiError::ServerStopped : MidiError::Notice,
          QStringLiteral("The JACK server stopped, so the MIDI input was closed."));
 }
@@ -212,12 +166,6 @@ ByteString RtMidiInput::MessageData() const
 void RtMidiInput::post(MidiError error, const QString& text)
 {
     QMetaObject::invokeMethod(&events_, [this, error, text] { raiseError(code(error), text); }, Qt::QueuedConnection);
-}
-
-std::string RtMidiInput::takeRtError() const
-{
-    std::lock_guard lock(rtErrorMutex_);
-    return std::exchange(rtError_, std::string());
 }
 
 }  // namespace tandrel

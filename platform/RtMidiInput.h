@@ -2,16 +2,11 @@
 #pragma once
 
 #include "platform/MIDIInput.h"
-#include "platform/MidiBackend.h"
 #include "platform/MidiErrors.h"
 #include "platform/MidiInputQueue.h"
+#include "platform/RtMidiClient.h"
 
 #include <QObject>
-
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
 
 class RtMidiIn;
 
@@ -39,28 +34,19 @@ public:
     ByteString MessageData() const override;
 
 private:
-    struct Callbacks;
-    friend struct Callbacks;
-    using Device = MidiDevice;
+    static void onMessage(double, std::vector<unsigned char>* bytes, void* self);
 
-    bool ensureMidi() const;
-    std::vector<Device> devices() const;
+    RtMidiIn* midi() const;
     void open();
     void close();
     void start();
     void wake();
     void onJackStopped();
     void post(MidiError error, const QString& text);
-    std::string takeRtError() const;
 
-    std::shared_ptr<MidiBackend> backend_;
-    mutable std::unique_ptr<RtMidiIn> midi_;
-    mutable std::shared_ptr<JackMonitor> midiJack_;
-    mutable MidiBackend::Api midiApi_ = MidiBackend::Api::None;
-    mutable std::mutex rtErrorMutex_;
-    mutable std::string rtError_;
     MidiInputQueue queue_;
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
+    mutable RtMidiClient client_;  //!< goes first, and RtMidi's thread with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
 };

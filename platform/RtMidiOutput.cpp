@@ -31,16 +31,17 @@ const QString JackGone = QStringLiteral("The JACK server stopped, so the MIDI ou
 
 }  // namespace
 
-struct RtMidiOutput::Callbacks {
-    static void error(RtMidiError::Type, const std::string& text, void* self)
-    {
-        auto* port = static_cast<RtMidiOutput*>(self);
-        std::lock_guard lock(port->rtErrorMutex_);
-        port->rtError_ = text;
-    }
-};
-
-RtMidiOutput::RtMidiOutput() : backend_(MidiBackend::shared())
+RtMidiOutput::RtMidiOutput()
+    : client_(
+          [](MidiBackend::Api api) {
+              return std::make_shared<RtMidiOut>(api == MidiBackend::Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK,
+                                                 MidiBackend::outputClientName());
+          },
+          &events_,
+          [this] {
+              if (state_ != Closed) markClosed(JackGone);
+          },
+          [this] { onJackStopped(); })
 {
     const QString pacing = qEnvironmentVariable("TANDREL_MIDI_PACING").trimmed().toLower();
     if (pacing == QLatin1String("fast")) pacer_.setMode(OutputPacer::Mode::Fast);
@@ -53,61 +54,22 @@ RtMidiOutput::~RtMidiOutput()
 {
     life_.reset();
     if (state_ != Closed) drain(200ms);
-    midi_.reset();
 }
 
-bool RtMidiOutput::ensureMidi() const
+RtMidiOut* RtMidiOutput::midi() const
 {
-    const MidiBackend::Api api = backend_->ensure();
-    if (api == MidiBackend::Api::None) {
-        midi_.reset();
-        return false;
-    }
-    if (midi_ && api == midiApi_ && backend_->jack() == midiJack_) return true;
-
-    if (state_ != Closed) const_cast<RtMidiOutput*>(this)->markClosed(JackGone);
-    midi_.reset();
-    midiJack_ = backend_->jack();
-    midiApi_ = api;
-    try {
-        midi_ = std::make_unique<RtMidiOut>(api == MidiBackend::Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK,
-                                            MidiBackend::outputClientName());
-    } catch (const RtMidiError& e) {
-        std::lock_guard lock(rtErrorMutex_);
-        rtError_ = e.getMessage();
-        return false;
-    }
-    auto* self = const_cast<RtMidiOutput*>(this);
-    midi_->setErrorCallback(&Callbacks::error, self);
-    if (midiJack_)
-        QObject::connect(midiJack_.get(), &JackMonitor::stopped, &self->events_, [self] {
-            self->onJackStopped();
-            // Close the dead server's client now, before any client joins a server
-            // that comes back: libjack closing it after that unregisters its port on
-            // the new server and crashes.
-            self->midi_.reset();
-            self->midiJack_.reset();
-        });
-    return true;
-}
-
-std::vector<RtMidiOutput::Device> RtMidiOutput::devices() const
-{
-    if (!ensureMidi()) return {};
-    std::vector<Device> list = MidiBackend::listDevices(*midi_);
-    takeRtError();  // a port that vanished while listing is simply not listed
-    return list;
+    return static_cast<RtMidiOut*>(client_.ensure());
 }
 
 std::int16_t RtMidiOutput::DeviceCount() const
 {
-    return static_cast<std::int16_t>(std::min<std::size_t>(devices().size(), 32767));
+    return static_cast<std::int16_t>(std::min<std::size_t>(client_.devices().size(), 32767));
 }
 
 QString RtMidiOutput::DeviceName() const
 {
     if (id_ == MidiMapper) return QString::fromLatin1(MidiBackend::virtualPortName());
-    const std::vector<Device> list = devices();
+    const std::vector<MidiDevice> list = client_.devices();
     if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) return {};
     return QString::fromStdString(list[static_cast<std::size_t>(id_)].name);
 }
@@ -127,40 +89,36 @@ void RtMidiOutput::open()
     close();
     sendQuiet_ = false;
     closedBecause_.clear();
-    if (!ensureMidi()) {
-        if (backend_->api() == MidiBackend::Api::None) {
-            if (backend_->claimNoSystemReport()) post(MidiError::NoMidiSystem, backend_->whyNone());
-        } else {
-            post(MidiError::OpenFailed,
-                 QStringLiteral("The MIDI output could not be set up: %1").arg(QString::fromStdString(takeRtError())));
-        }
+    RtMidiOut* midi = this->midi();
+    if (!midi) {
+        if (const auto why = client_.whyUnavailable(QStringLiteral("output"))) post(why->first, why->second);
         return;
     }
     QString name = QString::fromLatin1(MidiBackend::virtualPortName());
     if (id_ == MidiMapper) {
-        midi_->openVirtualPort(MidiBackend::virtualPortName());
+        midi->openVirtualPort(MidiBackend::virtualPortName());
     } else {
-        const std::vector<Device> list = devices();
+        const std::vector<MidiDevice> list = client_.devices();
         if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) {
             post(MidiError::NoSuchDevice, QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
                                               .arg(id_)
                                               .arg(list.size()));
             return;
         }
-        const Device& device = list[static_cast<std::size_t>(id_)];
+        const MidiDevice& device = list[static_cast<std::size_t>(id_)];
         name = QString::fromStdString(device.name);
-        midi_->openPort(device.index, "out");
+        midi->openPort(device.index, "out");
     }
-    if (const std::string failure = takeRtError(); !failure.empty()) {
-        midi_->closePort();
-        takeRtError();
+    if (const std::string failure = client_.takeError(); !failure.empty()) {
+        midi->closePort();
+        client_.takeError();
         post(MidiError::OpenFailed,
              QStringLiteral("The MIDI output %1 could not be opened: %2").arg(name, QString::fromStdString(failure)));
         return;
     }
     pacer_.reset();
-    if (midiJack_) {
-        pacer_.useCycles(midiJack_->period(), JackWindow);
+    if (const auto& jack = client_.jack()) {
+        pacer_.useCycles(jack->period(), JackWindow);
     } else {
         pacer_.useCycles(0us, 0);
         pacer_.setFastRate(AlsaFastRate);
@@ -173,8 +131,8 @@ void RtMidiOutput::close()
 {
     if (state_ == Closed) return;
     drain(200ms);  // what was handed over goes out before the port does
-    midi_->closePort();
-    takeRtError();
+    if (RtMidi* midi = client_.get()) midi->closePort();
+    client_.takeError();
     state_ = Closed;
     ++serial_;
     queue_.clear();
@@ -223,7 +181,7 @@ void RtMidiOutput::transmit()
 
 bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std::weak_ptr<int>& life)
 {
-    std::uint64_t lastCycles = midiJack_ ? midiJack_->cycles() : 0;
+    std::uint64_t lastCycles = jack() ? jack()->cycles() : 0;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
         if (state_ != Opened) {
@@ -236,13 +194,13 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
             return false;
         }
         Clock::time_point now = Clock::now();
-        if (midiJack_) {
-            if (!midiJack_->alive()) {
+        if (jack()) {
+            if (!jack()->alive()) {
                 markClosed(JackGone);
-                reportSendFailure(midiJack_->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
+                reportSendFailure(jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
                 return false;
             }
-            const std::uint64_t cycles = midiJack_->cycles();
+            const std::uint64_t cycles = jack()->cycles();
             pacer_.observe(cycles, now);
             if (cycles != lastCycles) {
                 lastCycles = cycles;
@@ -269,11 +227,11 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
 
 bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessage)
 {
-    midi_->sendMessage(reinterpret_cast<const unsigned char*>(bytes), size);
+    static_cast<RtMidiOut*>(client_.get())->sendMessage(reinterpret_cast<const unsigned char*>(bytes), size);
     // Read after the hand-over: a cycle that starts while the bytes go in must not
     // be taken for the one that carries them, or the next pause comes out short.
-    const std::uint64_t cycle = midiJack_ ? midiJack_->cycles() : 0;
-    if (const std::string failure = takeRtError(); !failure.empty()) {
+    const std::uint64_t cycle = jack() ? jack()->cycles() : 0;
+    if (const std::string failure = client_.takeError(); !failure.empty()) {
         reportSendFailure(MidiError::SendFailed,
                           QStringLiteral("The MIDI system refused a message: %1").arg(QString::fromStdString(failure)));
         return false;
@@ -284,13 +242,13 @@ bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessa
 
 void RtMidiOutput::observe()
 {
-    if (midiJack_) pacer_.observe(midiJack_->cycles(), Clock::now());
+    if (jack()) pacer_.observe(jack()->cycles(), Clock::now());
 }
 
 void RtMidiOutput::drain(std::chrono::milliseconds limit)
 {
     const Clock::time_point giveUp = Clock::now() + limit;
-    for (observe(); pacer_.inFlight() > 0 && midiJack_ && midiJack_->alive() && Clock::now() < giveUp; observe())
+    for (observe(); pacer_.inFlight() > 0 && jack() && jack()->alive() && Clock::now() < giveUp; observe())
         std::this_thread::sleep_for(1ms);
 }
 
@@ -319,7 +277,7 @@ void RtMidiOutput::armQueueEmpty()
 void RtMidiOutput::checkQueueEmpty(std::uint64_t serial)
 {
     queueEmptyArmed_ = false;
-    if (serial != serial_ || pumping_ || (midiJack_ && !midiJack_->alive())) return;
+    if (serial != serial_ || pumping_ || (jack() && !jack()->alive())) return;
     observe();
     if (pacer_.idle(Clock::now())) {
         raiseQueueEmpty();
@@ -335,18 +293,12 @@ void RtMidiOutput::onJackStopped()
     markClosed(JackGone);
     // One message box for the server's end, whichever port tells it; sends that
     // follow have nothing new to say.
-    reportSendFailure(!midiJack_ || midiJack_->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
+    reportSendFailure(!jack() || jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
 }
 
 void RtMidiOutput::post(MidiError error, const QString& text)
 {
     QMetaObject::invokeMethod(&events_, [this, error, text] { raiseError(code(error), text); }, Qt::QueuedConnection);
-}
-
-std::string RtMidiOutput::takeRtError() const
-{
-    std::lock_guard lock(rtErrorMutex_);
-    return std::exchange(rtError_, std::string());
 }
 
 }  // namespace tandrel

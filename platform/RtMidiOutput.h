@@ -2,18 +2,15 @@
 #pragma once
 
 #include "platform/MIDIOutput.h"
-#include "platform/MidiBackend.h"
 #include "platform/MidiErrors.h"
 #include "platform/OutputPacer.h"
+#include "platform/RtMidiClient.h"
 
 #include <QObject>
 
 #include <chrono>
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
 
 class RtMidiOut;
 
@@ -49,12 +46,8 @@ public:
     std::chrono::microseconds pause() const { return pacer_.pause(); }
 
 private:
-    struct Callbacks;
-    friend struct Callbacks;
-    using Device = MidiDevice;
-
-    bool ensureMidi() const;
-    std::vector<Device> devices() const;
+    RtMidiOut* midi() const;
+    JackMonitor* jack() const { return client_.jack().get(); }
     void open();
     void close();
     void transmit();
@@ -69,14 +62,7 @@ private:
     void checkQueueEmpty(std::uint64_t serial);
     void onJackStopped();
     void post(MidiError error, const QString& text);
-    std::string takeRtError() const;
 
-    std::shared_ptr<MidiBackend> backend_;
-    mutable std::unique_ptr<RtMidiOut> midi_;
-    mutable std::shared_ptr<JackMonitor> midiJack_;
-    mutable MidiBackend::Api midiApi_ = MidiBackend::Api::None;
-    mutable std::mutex rtErrorMutex_;
-    mutable std::string rtError_;
     OutputPacer pacer_;
     std::deque<ByteString> queue_;  //!< handed over during a send's own waits
     bool pumping_ = false;
@@ -90,6 +76,7 @@ private:
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
     ByteString data_;
+    mutable RtMidiClient client_;
 };
 
 }  // namespace tandrel

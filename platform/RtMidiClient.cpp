@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/RtMidiClient.h"
+
+#include <RtMidi.h>
+
+namespace tandrel {
+
+RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> replaced,
+                           std::function<void()> stopped)
+    : make_(std::move(make)),
+      context_(context),
+      replaced_(std::move(replaced)),
+      stopped_(std::move(stopped)),
+      backend_(MidiBackend::shared())
+{
+}
+
+// RtMidi's thread is gone once its object is, and with it every callback.
+RtMidiClient::~RtMidiClient() = default;
+
+RtMidi* RtMidiClient::ensure()
+{
+    const MidiBackend::Api api = backend_->ensure();
+    if (api == MidiBackend::Api::None) {
+        midi_.reset();
+        return nullptr;
+    }
+    if (midi_ && api == api_ && backend_->jack() == jack_) return midi_.get();
+
+    replaced_();
+    midi_.reset();
+    jack_ = backend_->jack();
+    api_ = api;
+    try {
+        midi_ = make_(api);
+    } catch (const RtMidiError& e) {
+        std::lock_guard lock(errorMutex_);
+        error_ = e.getMessage();
+        return nullptr;
+    }
+    midi_->setErrorCallback([](RtMidiError::Type type, const std::string& text, void* self) { onError(type, text, self); },
+                            this);
+    if (jack_)
+        QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] {
+            stopped_();
+            // Close the dead server's client now, before any client joins a server
+            // that comes back: libjack closing it after that unregisters its port on
+            // the new server and crashes.
+            midi_.reset();
+            jack_.reset();
+        });
+    return midi_.get();
+}
+
+std::vector<MidiDevice> RtMidiClient::devices()
+{
+    RtMidi* midi = ensure();
+    if (!midi) return {};
+    std::vector<MidiDevice> list = MidiBackend::listDevices(*midi);
+    takeError();  // a port that vanished while listing is simply not listed
+    return list;
+}
+
+std::optional<std::pair<MidiError, QString>> RtMidiClient::whyUnavailable(const QString& port)
+{
+    if (backend_->api() != MidiBackend::Api::None)
+        return std::pair{MidiError::OpenFailed, QStringLiteral("The MIDI %1 could not be set up: %2")
+                                                    .arg(port, QString::fromStdString(takeError()))};
+    if (backend_->claimNoSystemReport()) return std::pair{MidiError::NoMidiSystem, backend_->whyNone()};
+    return std::nullopt;
+}
+
+std::string RtMidiClient::takeError()
+{
+    std::lock_guard lock(errorMutex_);
+    return std::exchange(error_, std::string());
+}
+
+void RtMidiClient::onError(int, const std::string& text, void* self)
+{
+    auto* client = static_cast<RtMidiClient*>(self);
+    std::lock_guard lock(client->errorMutex_);
+    client->error_ = text;
+}
+
+}  // namespace tandrel

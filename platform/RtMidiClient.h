@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "platform/MidiBackend.h"
+#include "platform/MidiErrors.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class RtMidi;
+
+namespace tandrel {
+
+//! The RtMidi object a port works through, on the MIDI system the backend chose.
+//! It is made when first needed and made again once that system has changed, and
+//! it keeps the last error RtMidi reported, whichever thread reported it.
+class RtMidiClient {
+public:
+    //! Makes the RtMidi object for a system; may throw RtMidiError. (A shared
+    //! pointer, because only it deletes through RtMidiIn's or RtMidiOut's own
+    //! destructor: RtMidi's is protected.)
+    using Maker = std::function<std::shared_ptr<RtMidi>(MidiBackend::Api)>;
+
+    //! `replaced` runs when the MIDI system changed under the client: a port still
+    //! open on the old one has lost it. `stopped` runs on `context`'s thread when
+    //! the JACK server under the client stops; the client goes once it returns.
+    RtMidiClient(Maker make, QObject* context, std::function<void()> replaced, std::function<void()> stopped);
+    ~RtMidiClient();
+    RtMidiClient(const RtMidiClient&) = delete;
+    RtMidiClient& operator=(const RtMidiClient&) = delete;
+
+    //! The RtMidi object on the system to use now, or null when there is none.
+    RtMidi* ensure();
+    RtMidi* get() const { return midi_.get(); }
+    MidiBackend& backend() const { return *backend_; }
+    const std::shared_ptr<JackMonitor>& jack() const { return jack_; }
+
+    //! The devices on offer now, Tandrel's own left out.
+    std::vector<MidiDevice> devices();
+    //! What to tell the user after ensure() found nothing, if anything: the missing
+    //! MIDI system (said once between the ports), or why this client could not be made.
+    std::optional<std::pair<MidiError, QString>> whyUnavailable(const QString& port);
+
+    //! The error RtMidi reported last, cleared by reading it.
+    std::string takeError();
+
+private:
+    static void onError(int type, const std::string& text, void* self);
+
+    Maker make_;
+    QObject* context_;
+    std::function<void()> replaced_;
+    std::function<void()> stopped_;
+    std::shared_ptr<MidiBackend> backend_;
+    std::shared_ptr<RtMidi> midi_;
+    std::shared_ptr<JackMonitor> jack_;
+    MidiBackend::Api api_ = MidiBackend::Api::None;
+    std::mutex errorMutex_;
+    std::string error_;
+};
+
+}  // namespace tandrel
