@@ -40,13 +40,8 @@ struct DumpWindow {
     }
 };
 
-inline ByteString message(std::size_t length, char fill)
-{
-    ByteString m(length, fill);
-    m.front() = '\xF0';
-    m.back() = '\xF7';
-    return m;
-}
+//! A System Exclusive message of `length` bytes.
+inline ByteString message(std::size_t length, char fill) { return '\xF0' + ByteString(length - 2, fill) + '\xF7'; }
 
 inline ByteString fileBytes(const QString& path)
 {
