@@ -34,22 +34,18 @@ namespace {
 //! The longest time the JACK server ran no cycle while watched. A peer killed mid-transfer
 //! stalls it about five seconds, which the output must ride out; only a much longer stall,
 //! which a starved machine can cause by itself, lets the port take the server for gone.
-class StallWatch {
-public:
-    std::chrono::milliseconds longest() const { return std::chrono::milliseconds(longest_.load()); }
-
-private:
-    std::unique_ptr<JackMonitor> monitor_ = JackMonitor::connect(nullptr);
-    std::atomic<long long> longest_{0};
-    std::jthread thread_{[this](std::stop_token stop) {
+struct StallWatch {
+    std::unique_ptr<JackMonitor> monitor = JackMonitor::connect(nullptr);
+    std::atomic<long long> longestMs{0};
+    std::jthread thread{[this](std::stop_token stop) {
         auto last = std::chrono::steady_clock::now();
         for (std::uint64_t cycles = 0; !stop.stop_requested(); std::this_thread::sleep_for(5ms)) {
             const auto now = std::chrono::steady_clock::now();
-            if (const std::uint64_t c = monitor_ ? monitor_->cycles() : 0; c != cycles) {
+            if (const std::uint64_t c = monitor ? monitor->cycles() : 0; c != cycles) {
                 cycles = c;
                 last = now;
             }
-            longest_ = std::max<long long>(longest_, (now - last) / 1ms);
+            longestMs = std::max<long long>(longestMs, (now - last) / 1ms);
         }
     }};
 };
@@ -115,7 +111,6 @@ protected:
         auto gen = startGt3sim({"generate", dumpPath, "--size", "125000"});
         ASSERT_TRUE(finishGt3sim(*gen, 30s) && gen->exitCode() == 0);
         dump = readBytes(dumpPath).toStdString();
-        ASSERT_EQ(dump.size(), 125000u);
         jack.emplace();
         ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
     }
@@ -196,8 +191,7 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
 
 TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
 {
-    // The whole dump waits behind the window's events when the server dies; the message
-    // event's own yield then runs the news of the stop. Not one waiting byte may be lost.
+    // The dump waits behind the window's events when the server dies; not one waiting byte may be lost.
     App app("-1");
     auto sim = startReceiving(app, "fast");
     app.fake.loop.onDoEvents = [] { QCoreApplication::sendPostedEvents(); };  // as Qt's own dispatcher does
@@ -258,10 +252,9 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
             EXPECT_TRUE(wholeMessagesOf(readBytes(recorded).toStdString(), dump)) << "what reached gt3sim is whole";
         } else {
             // A starved machine may stall the server long enough for the port to say so; nothing else may be said.
-            const auto stalled = stalls->longest();
+            const long long stalledMs = stalls->longestMs;
             for (const auto& box : app.fake.boxes.boxes)
-                EXPECT_TRUE(stalled >= 9s && box.prompt.contains("stopped answering"))
-                    << stalled.count() << " ms: " << app.boxes();
+                EXPECT_TRUE(stalledMs >= 9000 && box.prompt.contains("stopped answering")) << stalledMs << " ms: " << app.boxes();
         }
     }
 }

@@ -76,8 +76,7 @@ TEST(MidiInputQueueTest, ReassemblesWholeMessagesFromAnyFraming)
     }
 }
 
-// Cut anywhere inside SysEx and pushed from another thread while this one drains:
-// nothing is lost or reordered. (The queue holds more than this sends.)
+// Cut anywhere inside SysEx, pushed from another thread while this one drains (the queue holds it all).
 TEST(MidiInputQueueTest, ConcurrentPushesAndDrainsLoseNothing)
 {
     std::mt19937 random(12345);

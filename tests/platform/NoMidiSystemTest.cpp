@@ -15,14 +15,11 @@ using namespace tandrel;
 
 namespace {
 
-void settle()
-{
-    QDeadlineTimer deadline(300);
-    while (!deadline.hasExpired()) QCoreApplication::processEvents();
-}
-
 TEST(NoMidiSystemTest, SaysSoOnceNamingBothSystemsAndCarriesOn)
 {
+    const auto settle = [] {
+        for (QDeadlineTimer deadline(300); !deadline.hasExpired();) QCoreApplication::processEvents();
+    };
     QTemporaryDir dir;
     QFile conf(dir.filePath("alsa.conf"));
     ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
@@ -40,7 +37,6 @@ TEST(NoMidiSystemTest, SaysSoOnceNamingBothSystemsAndCarriesOn)
     in->setCommand(MIDIInput::Open);
     for (int status : {249, 176, 192, 254, 248}) in->setFilter(status, true);
     out->setDeviceID(MIDIOutput::MidiMapper);
-    EXPECT_EQ(out->DeviceName(), "Tandrel");
     out->setCommand(MIDIOutput::Close);
     out->setCommand(MIDIOutput::Open);
     in->setCommand(MIDIInput::Start);

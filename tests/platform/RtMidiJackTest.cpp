@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The production MIDI ports through a private JACK server, with gt3sim playing the GT-3 at the other end.
+// The production MIDI ports through a private JACK server, with gt3sim playing the GT-3 at the
+// other end; and those tools themselves: the server leaves nothing behind, gt3sim judges rightly.
 #include "platform/MidiPorts.h"
 #include "platform/RtMidiOutput.h"
 #include "support/JackServer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -23,7 +25,7 @@ using namespace std::string_literals;
 namespace {
 
 template <class Port>
-QStringList deviceNames(Port& port)
+QStringList deviceNames(Port& port)  // QStringList::indexOf gives a device's number
 {
     QStringList names;
     for (std::int16_t id = 0; id < port.DeviceCount(); ++id) {
@@ -33,11 +35,6 @@ QStringList deviceNames(Port& port)
     return names;
 }
 
-template <class Port>
-std::int16_t deviceNamed(Port& port, const QString& name)
-{
-    return static_cast<std::int16_t>(deviceNames(port).indexOf(name));
-}
 
 std::vector<ByteString> messagesOf(const ByteString& dump)
 {
@@ -45,6 +42,29 @@ std::vector<ByteString> messagesOf(const ByteString& dump)
     for (std::size_t start = 0, end; (end = dump.find('\xF7', start)) != ByteString::npos; start = end + 1)
         messages.push_back(dump.substr(start, end + 1 - start));
     return messages;
+}
+
+TEST(JackServerTest, StartsPointsTheProcessAtItAndCleansUpHoweverItEnds)
+{
+    if (!JackServer::installed()) GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
+    const auto shmFiles = [] { return QDir("/dev/shm").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot); };
+    for (const bool crash : {false, true}) {
+        SCOPED_TRACE(crash ? "killed" : "stopped");
+        QStringList own;
+        {
+            JackServer jack;
+            ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+            EXPECT_EQ(qEnvironmentVariable("JACK_DEFAULT_SERVER"), jack.name());
+            EXPECT_EQ(qEnvironmentVariable("TANDREL_MIDI_API"), "jack");
+            own = shmFiles().filter(jack.name());
+            EXPECT_FALSE(own.isEmpty() || jack.sharedMemory().isEmpty()) << "its files and memory are in /dev/shm";
+            own += jack.sharedMemory();
+            if (crash) jack.kill();
+        }
+        const QStringList after = shmFiles();
+        for (const QString& file : own) EXPECT_FALSE(after.contains(file)) << "left behind: " << file.toStdString();
+        EXPECT_FALSE(qEnvironmentVariableIsSet("JACK_DEFAULT_SERVER"));
+    }
 }
 
 class RtMidiJackTest : public ::testing::Test {
@@ -60,6 +80,12 @@ protected:
     void TearDown() override { alarm(0); }
 
     QString file(const QString& name) const { return dir_.filePath(name); }
+    QString write(const QString& name, const QByteArray& data)
+    {
+        QFile f(file(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+        return f.fileName();
+    }
 
     //! A gt3sim dump of `size` bytes in "<size>.syx"; `whole`: one message.
     ByteString generate(int size, bool whole = false)
@@ -78,7 +104,15 @@ protected:
 TEST_F(RtMidiJackTest, InputDeliversEveryMessageByteExactFilteredAndCutOnlyBeyondTheBuffer)
 {
     const ByteString dump = generate(125000), whole = generate(20000, true), big = generate(130000, true);
+    ASSERT_EQ(dump.size(), 125000u);
     ASSERT_GT(messagesOf(dump).size(), 300u);
+    for (const ByteString& m : messagesOf(dump)) {  // Roland data-set messages, checksum and all
+        ASSERT_GE(m.size(), 13u);
+        EXPECT_EQ(m.substr(0, 6), "\xF0\x41\x10\x00\x1B\x12"s);
+        unsigned sum = 0;
+        for (std::size_t i = 6; i < m.size() - 2; ++i) sum += static_cast<unsigned char>(m[i]);
+        EXPECT_EQ(static_cast<unsigned char>(m[m.size() - 2]), (128 - sum % 128) & 0x7F);
+    }
     // A clock tick inside a System Exclusive message, and every kind the start-up filters name.
     const ByteString mixed = "\xF0\x01\x02\xF8\x03\xF7\x90\x40\x7F\xF8\xB0\x07\x64\xFE\xC0\x05\xF9"
                              "\xF0\x7E\x7F\x06\x01\xF7\xE0\x00\x40\xFC"s;
@@ -111,13 +145,11 @@ TEST_F(RtMidiJackTest, InputDeliversEveryMessageByteExactFilteredAndCutOnlyBeyon
                 got.push_back(in->MessageData());
         };
         in->events.Error = [&](std::int16_t, const QString& text) { errors.push_back(text); };
-        QFile f(file("transmit.syx"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray::fromStdString(c.stream)) == qint64(c.stream.size()));
-        f.close();
         const QString name = QString("sim%1").arg(round++);  // JACK renames a client whose name is still taken
-        auto sim = startGt3sim({"transmit", f.fileName(), "--pacing", "fast", "--name", name, "--wait-ms", "20000"});
+        auto sim = startGt3sim({"transmit", write("transmit.syx", QByteArray::fromStdString(c.stream)), "--pacing", "fast",
+                                "--name", name, "--wait-ms", "20000"});
         ASSERT_TRUE(jack_->waitForPort(name + ":out")) << sim->readAllStandardError().toStdString();
-        in->setDeviceID(deviceNamed(*in, name + ":out"));
+        in->setDeviceID(static_cast<std::int16_t>(deviceNames(*in).indexOf(name + ":out")));
         in->setCommand(MIDIInput::Open);
         in->setCommand(MIDIInput::Start);
         ASSERT_EQ(in->State(), MIDIInput::Delivering);
@@ -166,7 +198,7 @@ TEST_F(RtMidiJackTest, OutputSendsEveryByteAndDinPacingKeepsThePause)
         if (c.pauseMs) args << "--min-pause-ms" << QString::number(c.pauseMs);
         auto sim = startGt3sim(args);
         ASSERT_TRUE(jack_->waitForPort(rx + ":in")) << sim->readAllStandardError().toStdString();
-        out.setDeviceID(mapper ? c.device : deviceNamed(out, rx + ":in"));
+        out.setDeviceID(mapper ? c.device : static_cast<std::int16_t>(deviceNames(out).indexOf(rx + ":in")));
         out.setCommand(MIDIOutput::Open);
         ASSERT_EQ(out.State(), MIDIOutput::Opened);
         if (mapper) {
@@ -218,7 +250,7 @@ TEST_F(RtMidiJackTest, OwnPortsAreNeverListedAndAPortMayGoWithAWakeUpPending)
     auto out = CreateMIDIOutput();
     out->setDeviceID(MIDIOutput::MidiMapper);
     out->setCommand(MIDIOutput::Open);
-    in->setDeviceID(deviceNamed(*in, "src:out"));
+    in->setDeviceID(static_cast<std::int16_t>(deviceNames(*in).indexOf("src:out")));
     bool raised = false;
     in->events.Message = [&] { raised = true; };
     in->setCommand(MIDIInput::Open);
@@ -236,6 +268,47 @@ TEST_F(RtMidiJackTest, OwnPortsAreNeverListedAndAPortMayGoWithAWakeUpPending)
     EXPECT_FALSE(raised);
     out.reset();
     EXPECT_TRUE(finishGt3sim(*rx, 20s));
+}
+
+TEST_F(RtMidiJackTest, Gt3simReceiveCatchesBadChecksumsBrokenFramingAndShortPauses)
+{
+    const QByteArray dump = QByteArray::fromStdString(generate(2000));
+    const long long count = dump.count('\xF7');
+    QByteArray badSum = dump;
+    badSum[20] = static_cast<char>(badSum[20] ^ 1);  // a data byte of the first message
+    struct Case {
+        const char* name;
+        QByteArray stream;
+        QStringList transmit, receive;
+        std::map<QString, std::pair<long long, long long>> expected;  //!< smallest and largest
+    };
+    const auto is = [](long long v) { return std::pair{v, v}; };
+    const std::vector<Case> cases = {
+        {"bad checksum", badSum, {"--pacing", "fast"}, {}, {{"checksum_errors", is(1)}, {"framing_errors", is(0)}}},
+        {"cut-off message", QByteArray("\xF0\x41\x10\x00", 4) + dump, {"--pacing", "fast"}, {},
+         {{"framing_errors", is(1)}, {"messages", is(count)}}},
+        // Arrivals are stamped by the clock, so a late cycle may stretch a pause or two.
+        {"pauses too short", dump, {"--pause-ms", "4"}, {"--min-pause-ms", "20"}, {{"short_pauses", {count / 2, count - 1}}}},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString rxName = QString("rx%1").arg(round++);
+        auto rx = startGt3sim(QStringList{"receive", file("out.syx"), "--name", rxName, "--expect-bytes",
+                                          QString::number(c.stream.size())} + c.receive);
+        ASSERT_TRUE(jack_->waitForPort(rxName + ":in"));
+        auto tx = startGt3sim(QStringList{"transmit", write("in.syx", c.stream), "--connect", rxName + ":in"} + c.transmit);
+        ASSERT_TRUE(finishGt3sim(*tx, 30s) && tx->exitCode() == 0) << tx->readAllStandardError().toStdString();
+        ASSERT_TRUE(finishGt3sim(*rx, 30s));
+        const QString report = QString::fromLocal8Bit(rx->readAllStandardOutput());
+        EXPECT_EQ(rx->exitCode(), 1) << report.toStdString();
+        auto summary = gt3simSummary(report, "gt3sim receive:");
+        EXPECT_EQ(summary["bytes"], c.stream.size());
+        for (const auto& [key, range] : c.expected) {
+            EXPECT_GE(summary[key], range.first) << key.toStdString();
+            EXPECT_LE(summary[key], range.second) << key.toStdString();
+        }
+    }
 }
 
 }  // namespace

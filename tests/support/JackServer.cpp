@@ -14,8 +14,6 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-#include <thread>
-
 namespace tandrel::testing {
 namespace {
 
@@ -37,8 +35,7 @@ QString runTool(const QString& program, const QStringList& args, int* exitCode =
     return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
-// The JACK memory (not the registry all JACK processes share) that the processes
-// of `pids` have mapped.
+// The JACK memory, less the registry all JACK processes share, that the processes `pids` map.
 QStringList mappedSharedMemory(const QStringList& pids)
 {
     QStringList found;
@@ -58,8 +55,8 @@ QStringList mappedSharedMemory(const QStringList& pids)
 // A server's socket and semaphores carry its name.
 QStringList entriesOf(const QString& server)
 {
-    const QDir shm(kShm);
-    return shm.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).filter('_' + server + '_');
+    return QDir(kShm).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+        .filter('_' + server + '_');
 }
 
 void removeEntry(const QString& entry)
@@ -186,7 +183,7 @@ bool JackServer::waitForPort(const QString& port, std::chrono::milliseconds time
 bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
     QDeadlineTimer deadline(limit);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+    for (; !done(); QThread::msleep(1)) {
         if (deadline.hasExpired()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }

@@ -10,29 +10,25 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 namespace tandrel::testing {
 
-//! A private JACK server on the dummy backend. While it lives, JACK_DEFAULT_SERVER
-//! and TANDREL_MIDI_API=jack point this process and its children at it; when it
-//! goes it stops and removes what it left in /dev/shm. The servers of all test
-//! programs take turns (a file lock): use one at a time.
+//! A private JACK server (dummy backend) that JACK_DEFAULT_SERVER and TANDREL_MIDI_API
+//! point this process and its children at while it lives; it cleans /dev/shm when it
+//! goes. The servers of all test programs take turns (a file lock): use one at a time.
 class JackServer {
 public:
     //! Starts the server; waits up to `turn` for another program's server to end.
     explicit JackServer(std::chrono::milliseconds turn = std::chrono::minutes(3));
     ~JackServer();
 
-    //! True when jackd, jack_lsp and jack_connect are on the PATH.
-    static bool installed();
+    static bool installed();  //!< jackd, jack_lsp and jack_connect are on the PATH
     bool ok() const { return error_.isEmpty(); }
     QString error() const { return error_; }
     QString name() const { return name_; }
     bool running() const { return jackd_ && jackd_->state() != QProcess::NotRunning; }
-    //! Ends the server with SIGKILL, as a crash would.
-    void kill();
+    void kill();  //!< SIGKILL, as a crash would
     QStringList ports() const;
     bool waitForPort(const QString& port, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     //! The JACK memory in /dev/shm that the server has mapped.
@@ -52,9 +48,7 @@ private:
 
 //! Runs Qt's events until `done`; false when `limit` passes first.
 bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
-//! A file's bytes; empty when it cannot be read.
-QByteArray readBytes(const QString& path);
-
+QByteArray readBytes(const QString& path);  //!< empty when it cannot be read
 //! gt3sim in TANDREL_BUILD_DIR; empty when it is not built.
 QString gt3simPath();
 //! Starts gt3sim with `args`; it is killed when the pointer goes or the test program dies.
