@@ -141,6 +141,8 @@ private:
     QString statusText_;
     bool unloaded_ = false;
     bool sending_ = false;
+    //! Files opened this run: a send ends when an Open replaces the dump it sends.
+    std::uint64_t filesOpened_ = 0;
     //! The user has been told that the settings could not be saved.
     bool toldSettingsUnsaved_ = false;
     std::unique_ptr<MIDISetupForm> setupForm_;

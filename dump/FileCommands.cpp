@@ -73,6 +73,7 @@ void frmMain::cmdOpen_Click()
         return;
     }
     MAIN.sSysexData.clear();
+    ++filesOpened_;
     QString displayName;
     IgnoreFailure([&] {
         // The path without its folder part; it begins with a separator when the

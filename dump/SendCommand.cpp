@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's Send command and the output port's events. The send runs with
-// failures ignored step by step, so it always reaches the ready state and the beep.
+// failures ignored step by step, so it always reaches its end.
 #include "app/frmMain.h"
 
 #include "dump/CheckedAdd.h"
@@ -68,6 +68,7 @@ void frmMain::cmdSend_Click()
     std::size_t cut = 0;
     std::int32_t position = 0;
     std::int32_t sent = 0;
+    const std::uint64_t filesOpened = filesOpened_;
 
     for (;;) {
         // The held dump's current length: a Receive or a Save during a yield empties
@@ -97,13 +98,19 @@ void frmMain::cmdSend_Click()
         // touched again, and the window may be gone.
         if (!self || unloaded_)
             return;
-        if (static_cast<std::size_t>(sent) > MAIN.sSysexData.size())
+        if (static_cast<std::size_t>(sent) > MAIN.sSysexData.size() || filesOpened_ != filesOpened)
             break;
     }
 
     IgnoreFailure([&] { proSend->setVisibleBar(false); });
     IgnoreFailure([&] { proSend->setValue(proSend->Min()); });
     IgnoreFailure([&] { setStatusColour(kGreen); });
+    if (filesOpened_ != filesOpened) {
+        // A file opened during the yield replaced the dump and ended the send: it
+        // stays held, under its own status text, for the next Send.
+        IgnoreFailure([&] { MIDIInput1.setCommand(MIDIInput::Start); });
+        return;
+    }
     IgnoreFailure([&] { ResetToReady(); });
     IgnoreFailure([&] { services_.beeper.Beep(); });
     IgnoreFailure([&] { setStatusText(QStringLiteral("Sent sysex to GT-3--ready to Receive or Open")); });

@@ -215,7 +215,8 @@ TEST(SendCommand, AnEmptyDumpOnlyMovesTheFocusAndSaysSo)
 TEST(SendCommand, OtherCommandsDuringAYield)
 {
     QTemporaryDir dir;
-    const QString saved = dir.filePath(QStringLiteral("saved.syx"));
+    const QString saved = dir.filePath(QStringLiteral("saved.syx")), other = dir.filePath(QStringLiteral("other.syx"));
+    ASSERT_TRUE(writeFile(other, b + c));
     const struct {
         const char* name; std::function<void(SendFixture&)> atFirstYield; std::size_t transmitted; bool finished;
     } cases[] = {
@@ -223,6 +224,8 @@ TEST(SendCommand, OtherCommandsDuringAYield)
         {"Receive", [](SendFixture& f) { f.w->cmdReceive->click(); }, 1, true},
         {"completed Save", [&](SendFixture& f) { f.fake.dialog.willChoose(saved); f.w->cmdSave->click(); }, 1, true},
         {"cancelled Save", [](SendFixture& f) { f.fake.dialog.willCancel(); f.w->cmdSave->click(); }, 3, true},
+        {"cancelled Open", [](SendFixture& f) { f.fake.dialog.willCancel(); f.w->cmdOpen->click(); }, 3, true},
+        {"Open", [&](SendFixture& f) { f.fake.dialog.willChoose(other); f.w->cmdOpen->click(); }, 1, true},
         {"Quit", [](SendFixture& f) { f.w->cmdQuit->click(); }, 1, false},
         {"window closed", [](SendFixture& f) { f.w->close(); }, 1, false},
     };
@@ -235,10 +238,16 @@ TEST(SendCommand, OtherCommandsDuringAYield)
         EXPECT_EQ(f.out.sent.size(), k.transmitted);
         EXPECT_EQ(f.w->unloaded(), !k.finished);
         EXPECT_FALSE(f.w->sending());
-        if (k.finished)
+        if (std::string_view(k.name) == "Open") {  // the opened file stays held for the next Send
+            EXPECT_EQ(f.MAIN.sSysexData, b + c);
+            EXPECT_TRUE(f.w->statusText().endsWith(" open\r  Set GT-3 to receive; click Send to transmit."));
+            EXPECT_TRUE(f.w->statusColour() == frmMain::kGreen && !f.w->proSend->Visible() && f.fake.beeper.beeps == 0);
+            EXPECT_EQ(f.fake.log.only("in.Command").back(), "in.Command=4");
+        } else if (k.finished) {
             f.expectFinished();
-        else  // nothing touches the ports once the window has unloaded
+        } else {  // nothing touches the ports once the window has unloaded
             EXPECT_TRUE(f.fake.log.entries().back() == "End" && f.fake.beeper.beeps == 0);
+        }
     }
     EXPECT_EQ(fileBytes(saved), a + b + c);
 }
