@@ -3,7 +3,7 @@
 
 #include "BenchDump.h"
 #include "BenchProcess.h"
-#include "PrivateJackServer.h"
+#include "support/JackServer.h"
 #include "ProcessStats.h"
 
 #include <QCoreApplication>
@@ -151,12 +151,12 @@ bool BenchSuite::startJack()
 {
     if (jack_)
         return jack_->ok();
-    if (!tandrel::bench::PrivateJackServer::installed()) {
+    if (!tandrel::testing::JackServer::installed()) {
         table_.note(QStringLiteral("jackd2 is not installed: the MIDI figures were not measured"));
         return false;
     }
     progress(QStringLiteral("starting a private JACK server"));
-    jack_ = std::make_unique<tandrel::bench::PrivateJackServer>();
+    jack_ = std::make_unique<tandrel::testing::JackServer>(std::chrono::minutes(5));
     if (!jack_->ok())
         table_.note(QStringLiteral("the private JACK server did not start: ") + jack_->error());
     else if (!jack_->realtime())

@@ -14,10 +14,13 @@
 #include <memory>
 #include <vector>
 
+namespace tandrel::testing {
+class JackServer;
+}
+
 namespace tandrel::bench {
 
 class BenchProcess;
-class PrivateJackServer;
 
 //! The benchmark suite: runs every harness and baseline in turn against a private
 //! JACK server, and prints one table. Each figure is a ratio against a baseline
@@ -68,7 +71,7 @@ private:
     bool quick_ = false;
     QTemporaryDir work_;
     ResultTable table_;
-    std::unique_ptr<PrivateJackServer> jack_;
+    std::unique_ptr<testing::JackServer> jack_;
     std::unique_ptr<BenchProcess> device_;
     std::map<std::size_t, QString> dumps_;
 };

@@ -9,10 +9,14 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace tandrel::testing {
 namespace {
@@ -64,6 +68,19 @@ void removeEntry(const QString& entry)
     QFileInfo info(kShm + '/' + entry);
     if (info.isDir() && !info.isSymLink()) QDir(info.filePath()).removeRecursively();
     else QFile::remove(info.filePath());
+}
+
+// Whether a thread of ours may take realtime scheduling, as the server's would.
+bool realtimeAllowed()
+{
+    bool allowed = false;
+    std::thread probe([&] {
+        sched_param p{};
+        p.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        allowed = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
+    });
+    probe.join();
+    return allowed;
 }
 
 }  // namespace
@@ -118,6 +135,7 @@ JackServer::JackServer(std::chrono::milliseconds turn)
         runTool("jack_lsp", {"-s", name_}, &code);
         if (code == 0) {
             noteSharedMemory();
+            realtime_ = realtimeAllowed();
             return;
         }
     }
@@ -163,6 +181,12 @@ void JackServer::noteSharedMemory()
     if (!running()) return;
     for (const QString& entry : mappedSharedMemory({QString::number(jackd_->processId())}))
         if (!shm_.contains(entry)) shm_ << entry;
+}
+
+int JackServer::xruns()
+{
+    if (jackd_) log_ += jackd_->readAll();
+    return static_cast<int>(log_.count("XRun"));
 }
 
 QStringList JackServer::ports() const

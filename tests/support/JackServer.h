@@ -33,6 +33,11 @@ public:
     bool waitForPort(const QString& port, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     //! The JACK memory in /dev/shm that the server has mapped.
     QStringList sharedMemory() const { return shm_; }
+    //! Whether the server runs with realtime scheduling; without it a busy machine
+    //! makes cycles late and drops MIDI.
+    bool realtime() const { return realtime_; }
+    //! Overrun reports ("XRun") in the server's output so far.
+    int xruns();
 
 private:
     void stop();
@@ -43,6 +48,8 @@ private:
     int lockFd_ = -1;
     bool locked_ = false;
     QStringList shm_;
+    bool realtime_ = false;
+    QByteArray log_;
     std::unique_ptr<QProcess> jackd_;
 };
 
