@@ -3,6 +3,8 @@
 
 #include <RtMidi.h>
 
+#include <algorithm>
+
 namespace tandrel {
 
 RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> replaced,
@@ -59,6 +61,18 @@ std::vector<MidiDevice> RtMidiClient::devices()
     std::vector<MidiDevice> list = MidiBackend::listDevices(*midi);
     takeError();  // a port that vanished while listing is simply not listed
     return list;
+}
+
+std::int16_t RtMidiClient::deviceCount()
+{
+    return static_cast<std::int16_t>(std::min<std::size_t>(devices().size(), 32767));
+}
+
+std::optional<MidiDevice> RtMidiClient::device(int id)
+{
+    std::vector<MidiDevice> list = devices();
+    if (id < 0 || static_cast<std::size_t>(id) >= list.size()) return std::nullopt;
+    return std::move(list[static_cast<std::size_t>(id)]);
 }
 
 std::optional<std::pair<MidiError, QString>> RtMidiClient::whyUnavailable(const QString& port)

@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,10 @@ public:
 
     //! The devices on offer now, Tandrel's own left out.
     std::vector<MidiDevice> devices();
+    //! How many devices there are now, as the ports count them.
+    std::int16_t deviceCount();
+    //! The device numbered `id` now, if there is one.
+    std::optional<MidiDevice> device(int id);
     //! What to tell the user after ensure() found nothing, if anything: the missing
     //! MIDI system (said once between the ports), or why this client could not be made.
     std::optional<std::pair<MidiError, QString>> whyUnavailable(const QString& port);

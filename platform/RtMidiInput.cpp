@@ -38,14 +38,13 @@ RtMidiIn* RtMidiInput::midi() const
 
 std::int16_t RtMidiInput::DeviceCount() const
 {
-    return static_cast<std::int16_t>(std::min<std::size_t>(client_.devices().size(), 32767));
+    return client_.deviceCount();
 }
 
 QString RtMidiInput::DeviceName() const
 {
-    const std::vector<MidiDevice> list = client_.devices();
-    if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) return {};
-    return QString::fromStdString(list[static_cast<std::size_t>(id_)].name);
+    const auto device = client_.device(id_);
+    return device ? QString::fromStdString(device->name) : QString();
 }
 
 void RtMidiInput::setCommand(std::int16_t code)
@@ -73,21 +72,20 @@ void RtMidiInput::open()
         if (const auto why = client_.whyUnavailable(QStringLiteral("input"))) post(why->first, why->second);
         return;
     }
-    const std::vector<MidiDevice> list = client_.devices();
-    if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) {
+    const auto device = client_.device(id_);
+    if (!device) {
         post(MidiError::NoSuchDevice, QStringLiteral("MIDI input device %1 is not there (%2 input devices found).")
                                           .arg(id_)
-                                          .arg(list.size()));
+                                          .arg(client_.deviceCount()));
         return;
     }
-    const MidiDevice& device = list[static_cast<std::size_t>(id_)];
     queue_.clear();
-    midi->openPort(device.index, "in");
+    midi->openPort(device->index, "in");
     const std::string failure = client_.takeError();
     if (!failure.empty() || !midi->isPortOpen()) {
         if (midi->isPortOpen()) midi->closePort();
         post(MidiError::OpenFailed, QStringLiteral("The MIDI input %1 could not be opened: %2")
-                                        .arg(QString::fromStdString(device.name), QString::fromStdString(failure)));
+                                        .arg(QString::fromStdString(device->name), QString::fromStdString(failure)));
         return;
     }
     state_ = Opened;

@@ -63,15 +63,14 @@ RtMidiOut* RtMidiOutput::midi() const
 
 std::int16_t RtMidiOutput::DeviceCount() const
 {
-    return static_cast<std::int16_t>(std::min<std::size_t>(client_.devices().size(), 32767));
+    return client_.deviceCount();
 }
 
 QString RtMidiOutput::DeviceName() const
 {
     if (id_ == MidiMapper) return QString::fromLatin1(MidiBackend::virtualPortName());
-    const std::vector<MidiDevice> list = client_.devices();
-    if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) return {};
-    return QString::fromStdString(list[static_cast<std::size_t>(id_)].name);
+    const auto device = client_.device(id_);
+    return device ? QString::fromStdString(device->name) : QString();
 }
 
 void RtMidiOutput::setCommand(std::int16_t code)
@@ -98,16 +97,15 @@ void RtMidiOutput::open()
     if (id_ == MidiMapper) {
         midi->openVirtualPort(MidiBackend::virtualPortName());
     } else {
-        const std::vector<MidiDevice> list = client_.devices();
-        if (id_ < 0 || static_cast<std::size_t>(id_) >= list.size()) {
+        const auto device = client_.device(id_);
+        if (!device) {
             post(MidiError::NoSuchDevice, QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
                                               .arg(id_)
-                                              .arg(list.size()));
+                                              .arg(client_.deviceCount()));
             return;
         }
-        const MidiDevice& device = list[static_cast<std::size_t>(id_)];
-        name = QString::fromStdString(device.name);
-        midi->openPort(device.index, "out");
+        name = QString::fromStdString(device->name);
+        midi->openPort(device->index, "out");
     }
     if (const std::string failure = client_.takeError(); !failure.empty()) {
         midi->closePort();
