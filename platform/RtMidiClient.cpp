@@ -40,8 +40,14 @@ RtMidi* RtMidiClient::ensure()
         error_ = e.getMessage();
         return nullptr;
     }
-    midi_->setErrorCallback([](RtMidiError::Type type, const std::string& text, void* self) { onError(type, text, self); },
-                            this);
+    // On RtMidi's thread, or on this one.
+    midi_->setErrorCallback(
+        [](RtMidiError::Type, const std::string& text, void* self) {
+            auto* client = static_cast<RtMidiClient*>(self);
+            std::lock_guard lock(client->errorMutex_);
+            client->error_ = text;
+        },
+        this);
     if (jack_)
         QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] {
             stopped_();
@@ -88,13 +94,6 @@ std::string RtMidiClient::takeError()
 {
     std::lock_guard lock(errorMutex_);
     return std::exchange(error_, std::string());
-}
-
-void RtMidiClient::onError(int, const std::string& text, void* self)
-{
-    auto* client = static_cast<RtMidiClient*>(self);
-    std::lock_guard lock(client->errorMutex_);
-    client->error_ = text;
 }
 
 }  // namespace tandrel

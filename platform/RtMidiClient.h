@@ -29,8 +29,8 @@ public:
     //! destructor: RtMidi's is protected.)
     using Maker = std::function<std::shared_ptr<RtMidi>(MidiBackend::Api)>;
 
-    //! `replaced` runs when the MIDI system changed under the client: a port still
-    //! open on the old one has lost it. `stopped` runs on `context`'s thread when
+    //! `replaced` runs before every new RtMidi object is made: a port still open
+    //! on the old one has lost it. `stopped` runs on `context`'s thread when
     //! the JACK server under the client stops; the client goes once it returns.
     RtMidiClient(Maker make, QObject* context, std::function<void()> replaced, std::function<void()> stopped);
     ~RtMidiClient();
@@ -57,8 +57,6 @@ public:
     std::string takeError();
 
 private:
-    static void onError(int type, const std::string& text, void* self);
-
     Maker make_;
     QObject* context_;
     std::function<void()> replaced_;
