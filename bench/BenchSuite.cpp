@@ -495,45 +495,30 @@ void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfe
 // 1. Receive at fast pacing into the real input path, against a bare callback receiver.
 void BenchSuite::measureReceive()
 {
-    for (const std::size_t size : {kGt3Dump, kStressDump}) {
-        const QString what = QStringLiteral("1. Receive %1 at fast pacing").arg(bytesText(size));
-        if (!startDevice()) {
-            table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), QStringLiteral("no MIDI device"));
-            continue;
-        }
-        progress(QStringLiteral("receive ") + bytesText(size));
-        const QString file = writeDump(size);
-        const int rounds = quick_ ? 1 : size == kGt3Dump ? 5 : 3;
-        std::vector<Transfer> app, bare;
-        QString why;
-        for (int i = 0; i < rounds; ++i)
-            for (int k = 0; k < 2; ++k) {
-                const bool appTurn = (i + k) % 2 == 0;
-                const Transfer t = receiveOnce(appTurn, file, size);
-                if (!t.why.isEmpty())
-                    why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + t.why;
-                if (t.ok)
-                    (appTurn ? app : bare).push_back(t);
-            }
-        if (app.empty() || bare.empty())
-            table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), why);
-        else
-            compareTransfers(what, app, bare);
-        if (!why.isEmpty() && !app.empty() && !bare.empty())
-            table_.note(what + QStringLiteral(": ") + why);
-    }
+    measureTransfers(QStringLiteral("1. Receive"), QStringLiteral("receive"),
+                     [this](bool app, const QString& file, std::size_t size) { return receiveOnce(app, file, size); });
 }
 
 // 2. The app's send loop at fast pacing, against a bare sender paced the same way.
 void BenchSuite::measureSend()
 {
+    measureTransfers(QStringLiteral("2. Send"), QStringLiteral("send"), [this](bool app, const QString& file, std::size_t size) {
+        return sendOnce(app, file, size, QStringLiteral("fast"));
+    });
+}
+
+// Runs the app and the bare program in turn, alternating who goes first, on the
+// GT-3 dump and the stress dump, and compares them.
+void BenchSuite::measureTransfers(const QString& title, const QString& word,
+                                  const std::function<Transfer(bool, const QString&, std::size_t)>& once)
+{
     for (const std::size_t size : {kGt3Dump, kStressDump}) {
-        const QString what = QStringLiteral("2. Send %1 at fast pacing").arg(bytesText(size));
+        const QString what = QStringLiteral("%1 %2 at fast pacing").arg(title, bytesText(size));
         if (!startDevice()) {
             table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), QStringLiteral("no MIDI device"));
             continue;
         }
-        progress(QStringLiteral("send ") + bytesText(size));
+        progress(word + QLatin1Char(' ') + bytesText(size));
         const QString file = writeDump(size);
         const int rounds = quick_ ? 1 : size == kGt3Dump ? 5 : 3;
         std::vector<Transfer> app, bare;
@@ -541,7 +526,7 @@ void BenchSuite::measureSend()
         for (int i = 0; i < rounds; ++i)
             for (int k = 0; k < 2; ++k) {
                 const bool appTurn = (i + k) % 2 == 0;
-                const Transfer t = sendOnce(appTurn, file, size, QStringLiteral("fast"));
+                const Transfer t = once(appTurn, file, size);
                 if (!t.why.isEmpty())
                     why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + t.why;
                 if (t.ok)

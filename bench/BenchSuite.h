@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -62,6 +63,8 @@ private:
     void measureScaling();
     void measureReceive();
     void measureSend();
+    void measureTransfers(const QString& title, const QString& word,
+                          const std::function<Transfer(bool app, const QString& file, std::size_t bytes)>& once);
     void measureDin();
 
     void writeResults(const QString& table) const;
