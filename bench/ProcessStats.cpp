@@ -16,16 +16,31 @@ std::int64_t MonotonicNs()
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
+namespace {
+
+// One "Name:   1234 kB" line of /proc/self/status, in KiB; -1 when it is not there.
+long StatusKiB(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(field.size()));
+    return -1;
+}
+
+}  // namespace
+
 long PeakRssKiB()
 {
     // VmHWM is the high-water mark the kernel keeps; getrusage's ru_maxrss is the
     // same figure but survives exec, which would blur a child's own peak.
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
+    return StatusKiB("VmHWM:");
+}
+
+long RssKiB()
+{
+    return StatusKiB("VmRSS:");
 }
 
 std::int64_t CpuMicros()

@@ -15,6 +15,8 @@ std::int64_t MonotonicNs();
 
 //! Peak resident set size of this process so far, in KiB.
 long PeakRssKiB();
+//! Resident set size of this process now, in KiB.
+long RssKiB();
 
 //! CPU time this process has used so far, user and system, all threads, in µs.
 std::int64_t CpuMicros();

@@ -12,22 +12,19 @@
 #include "platform/MidiPorts.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
+#include "ProcessStats.h"
 #include "support/JackServer.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <jack/jack.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -36,34 +33,6 @@ using namespace tandrel::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-long residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-ByteString fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : ByteString();
-}
 
 //! Bytes of `got` that are not the dump's: missing, extra or different.
 std::size_t bytesLost(const ByteString& got, const ByteString& dump)
@@ -142,7 +111,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_soak: gt3sim could not make the dump\n");
         return 2;
     }
-    const ByteString dump = fileBytes(dumpPath);
+    const ByteString dump = readBytes(dumpPath).toStdString();
 
     JackServer jack;
     if (!jack.ok()) {
@@ -162,7 +131,7 @@ int main(int argc, char** argv)
     DumpState MAIN;
     frmMain window(services, MAIN);
     window.Form_Load();
-    waitFor([] { return false; }, 200ms);
+    runEventsUntil([] { return false; }, 200ms);
     fake.boxes.boxes.clear();  // no device was there yet: said once at start-up
 
     // One cycle: Receive from gt3sim, Save, Open, Send to gt3sim. Each step is
@@ -192,7 +161,7 @@ int main(int argc, char** argv)
         std::size_t seen = 0;
         QElapsedTimer quiet;
         quiet.start();
-        waitFor([&] {
+        runEventsUntil([&] {
             if (MAIN.sSysexData.size() != seen) {
                 seen = MAIN.sSysexData.size();
                 quiet.restart();
@@ -200,7 +169,7 @@ int main(int argc, char** argv)
             return seen >= dump.size() || quiet.elapsed() > 2000;
         }, 60s);
         finishGt3sim(*tx, 30s);
-        waitFor([] { return false; }, 20ms);
+        runEventsUntil([] { return false; }, 20ms);
         a.receive = bytesLost(MAIN.sSysexData, dump);
         if (a.receive)
             std::printf("       receive: %s\n", firstDifference(MAIN.sSysexData, dump).c_str());
@@ -208,7 +177,7 @@ int main(int argc, char** argv)
         const ByteString held = MAIN.sSysexData;
         fake.dialog.willChoose(savedPath);
         window.cmdSave_Click();
-        a.save = bytesLost(fileBytes(savedPath), held);
+        a.save = bytesLost(readBytes(savedPath).toStdString(), held);
 
         fake.dialog.willChoose(savedPath);
         window.cmdOpen_Click();
@@ -216,13 +185,13 @@ int main(int argc, char** argv)
 
         // The user sets the GT-3 to receive before clicking Send; the output's new
         // connection is in JACK's graph by then.
-        waitFor([] { return false; }, 100ms);
+        runEventsUntil([] { return false; }, 100ms);
         const ByteString sending = MAIN.sSysexData;
         window.cmdSend_Click();
         finishGt3sim(*rx, 30s);
-        a.send = bytesLost(fileBytes(recordedPath), sending);
+        a.send = bytesLost(readBytes(recordedPath).toStdString(), sending);
         if (a.send)
-            std::printf("       send: %s\n", firstDifference(fileBytes(recordedPath), sending).c_str());
+            std::printf("       send: %s\n", firstDifference(readBytes(recordedPath).toStdString(), sending).c_str());
         a.xruns = xruns.xruns() - xrunsBefore;
         a.seconds = clock.elapsed() / 1000.0;
         if (!fake.boxes.boxes.empty()) {
@@ -269,8 +238,8 @@ int main(int argc, char** argv)
         lostInTransit += cycleTransit;
         moved += 4 * dump.size();
 
-        waitFor([] { return false; }, 20ms);
-        const long rss = residentKiB();
+        runEventsUntil([] { return false; }, 20ms);
+        const long rss = tandrel::bench::RssKiB();
         if (cycle == warmup)
             rssAfterWarmup = rss;
         if (cycle > warmup)
@@ -283,7 +252,7 @@ int main(int argc, char** argv)
             break;
         }
     }
-    const long rssEnd = residentKiB();
+    const long rssEnd = tandrel::bench::RssKiB();
     const long growth = rssPeak - rssAfterWarmup;
     std::printf("\ncycles=%ld seconds=%.1f bytes_moved=%zu bytes_lost_by_program=%zu cycles_not_recovered=%zu\n",
                 cycles, all.elapsed() / 1000.0, moved, lostByProgram, unrecovered);
