@@ -165,8 +165,8 @@ void frmMain::Form_Load()
     if (settings::Val(services_.settings.read(settings::kUserSetup, QStringLiteral("0"))) == 0)
         cmdSetup_Click();
 
-    OpenStoredMIDIInput(MIDIInput1, services_.settings);
-    OpenStoredMIDIOutput(MIDIOutput1, services_.settings);
+    OpenStoredMIDIInput(MIDIInput1, services_.settings, services_.messageBoxes);
+    OpenStoredMIDIOutput(MIDIOutput1, services_.settings, services_.messageBoxes);
     MAIN.sUserFolder = services_.settings.read(settings::kUserFolder, settings::ExecutableFolder());
     ResetToReady();
 }

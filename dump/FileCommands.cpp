@@ -89,16 +89,19 @@ void frmMain::cmdOpen_Click()
     for (const int status : kStoredInputFilters)
         IgnoreFailure([&] { MIDIInput1.setFilter(status, true); });
 
-    // The output is reopened on the stored device; a stored −1 always closes first.
+    // The output is reopened on the stored device, found by its name where one is
+    // stored; a stored −1 always closes first, and an absent device stays closed.
     IgnoreFailure([&] {
-        MIDIOutput1.setDeviceID(
-            settings::ValInt16(services_.settings.read(settings::kMIDIOutputDeviceID, QStringLiteral("0"))));
+        MIDIOutput1.setDeviceID(StoredOutputDevice(MIDIOutput1, services_.settings, services_.messageBoxes));
     });
     IgnoreFailure([&] {
         if (MIDIOutput1.State() >= MIDIOutput::Opened || MIDIOutput1.DeviceID() == MIDIOutput::MidiMapper)
             MIDIOutput1.setCommand(MIDIOutput::Close);
     });
-    IgnoreFailure([&] { MIDIOutput1.setCommand(MIDIOutput::Open); });
+    IgnoreFailure([&] {
+        if (MIDIOutput1.DeviceID() != kAbsentDevice)
+            MIDIOutput1.setCommand(MIDIOutput::Open);
+    });
 }
 
 }  // namespace tandrel

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/MIDISetupForm.h"
 
+#include "setup/DeviceLookup.h"
 #include "setup/OpenMIDIPorts.h"
+#include "setup/PortOpening.h"
 #include "setup/SettingsKeys.h"
 
 #include <QComboBox>
@@ -127,25 +129,40 @@ void MIDISetupForm::Form_Load()
     const QString zero = QStringLiteral("0");
     SettingsStore& settings = services_.settings;
 
-    const std::int16_t inputs = MIDIInput1.DeviceCount();
-    for (std::int16_t i = 0; i < inputs; ++i) {
-        MIDIInput1.setDeviceID(i);
-        cmbMIDIInDevice->addItem(MIDIInput1.DeviceName());
-    }
-    cmbMIDIInDevice->setCurrentIndex(
-        nearestEntry(*cmbMIDIInDevice, settings::ValInt16(settings.read(settings::kMIDIInputDeviceID, zero))));
+    cmbMIDIInDevice->addItems(ListDevices(MIDIInput1, 0));
+    selectStored(*cmbMIDIInDevice, 0, settings::kMIDIInputDeviceID, settings::kMIDIInputDeviceName);
     MIDIInput1.setDeviceID(settings::ValInt16(settings.read(settings::kMIDIInputDeviceID, zero)));
     OpenMIDIInput(MIDIInput1, *cmbMIDIInDevice);
 
-    const std::int16_t outputs = MIDIOutput1.DeviceCount();
-    for (std::int16_t i = MIDIOutput::MidiMapper; i < outputs; ++i) {
-        MIDIOutput1.setDeviceID(i);
-        cmbMIDIOutDevice->addItem(MIDIOutput1.DeviceName());
-    }
-    cmbMIDIOutDevice->setCurrentIndex(nearestEntry(
-        *cmbMIDIOutDevice, settings::ValInt16(settings.read(settings::kMIDIOutputDeviceID, zero)) + 1));
+    cmbMIDIOutDevice->addItems(ListDevices(MIDIOutput1, MIDIOutput::MidiMapper));
+    selectStored(*cmbMIDIOutDevice, MIDIOutput::MidiMapper, settings::kMIDIOutputDeviceID,
+                 settings::kMIDIOutputDeviceName);
     MIDIOutput1.setDeviceID(settings::ValInt16(settings.read(settings::kMIDIOutputDeviceID, zero)));
     OpenMIDIOutput(MIDIOutput1, *cmbMIDIOutDevice);
+}
+
+void MIDISetupForm::selectStored(QComboBox& list, int first, const QString& idKey, const QString& nameKey)
+{
+    SettingsStore& settings = services_.settings;
+    const int number = settings::ValInt16(settings.read(idKey, QStringLiteral("0")));
+    const QString name = settings.read(nameKey, QString());
+    // Settings from before names were kept go by the number alone.
+    if (name.isEmpty()) {
+        list.setCurrentIndex(nearestEntry(list, number - first));
+        return;
+    }
+    QStringList names;
+    for (int i = 0; i < list.count(); ++i)
+        names << list.itemText(i);
+    const auto at = FindDevice(names, name, number - first);
+    if (!at) {
+        AddAbsentDevice(list, name);
+        return;
+    }
+    list.setCurrentIndex(*at);
+    // The device has moved in the list: its number follows it quietly.
+    if (*at + first != number)
+        settings.write(idKey, settings::SignedText(*at + first));
 }
 
 void MIDISetupForm::showModal(std::unique_ptr<MIDISetupForm>& form, Services& services, DumpState& MAIN,
@@ -165,12 +182,21 @@ void MIDISetupForm::cmdSet_Click()
     OpenMIDIOutput(MIDIOutput1, *cmbMIDIOutDevice);
 
     SettingsStore& settings = services_.settings;
+    // A chosen device that is not connected keeps its stored name and number.
+    const bool inAbsent = AbsentDeviceSelected(*cmbMIDIInDevice);
+    const bool outAbsent = AbsentDeviceSelected(*cmbMIDIOutDevice);
     settings.write(settings::kUserSetup, QStringLiteral("1"));
-    settings.write(settings::kMIDIInputDeviceID, settings::SignedText(cmbMIDIInDevice->currentIndex()));
-    settings.write(settings::kMIDIOutputDeviceID, settings::SignedText(cmbMIDIOutDevice->currentIndex() - 1));
+    if (!inAbsent)
+        settings.write(settings::kMIDIInputDeviceID, settings::SignedText(cmbMIDIInDevice->currentIndex()));
+    if (!outAbsent)
+        settings.write(settings::kMIDIOutputDeviceID, settings::SignedText(cmbMIDIOutDevice->currentIndex() - 1));
     // An item without a file-system path leaves the folder empty; the stored one stays.
     if (!MAIN.sUserFolder.isEmpty())
         settings.write(settings::kUserFolder, MAIN.sUserFolder);
+    if (!inAbsent)
+        settings.write(settings::kMIDIInputDeviceName, cmbMIDIInDevice->currentText());
+    if (!outAbsent)
+        settings.write(settings::kMIDIOutputDeviceName, cmbMIDIOutDevice->currentText());
     accept();
 }
 

@@ -19,9 +19,12 @@ namespace tandrel {
 //! The setup dialog: chooses the MIDI input and output devices and the default
 //! folder, reopens the ports on them and stores the choice.
 //!
-//! A stored device number that is no longer a position in its list (devices
-//! removed since it was stored, or a negative number) selects the nearest valid
-//! entry: the first or the last one. An input list with no devices at all has no
+//! A stored device is selected by its stored name. One that is not connected is
+//! listed as "<name> (not connected)" at the end of its list and stays chosen
+//! until the user picks another; Set then keeps its stored name and number.
+//! Without a stored name, a stored device number that is no longer a position in
+//! its list (devices removed since it was stored, or a negative number) selects
+//! the nearest valid entry: the first or the last one. An input list with no devices at all has no
 //! entry selected; the input is then opened on device −1, which the port refuses
 //! through its Error event, and Set stores "-1". Neither stops the dialog or the
 //! program.
@@ -63,6 +66,9 @@ protected:
 private:
     void buildControls();
     void Form_Load();
+    //! Selects the stored device in `list` (whose first entry is device `first`): by
+    //! its stored name where one is stored, else by its stored number.
+    void selectStored(QComboBox& list, int first, const QString& idKey, const QString& nameKey);
 
     Services& services_;
     DumpState& MAIN;

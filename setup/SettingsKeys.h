@@ -14,6 +14,10 @@ inline const QString kUserSetup = QStringLiteral("User Setup?");
 inline const QString kMIDIInputDeviceID = QStringLiteral("MIDI Input Device ID");
 inline const QString kMIDIOutputDeviceID = QStringLiteral("MIDI Output Device ID");
 inline const QString kUserFolder = QStringLiteral("UserFolder");
+//! The chosen devices' names, kept beside their numbers: a number names whatever
+//! device holds that position at the next start, the name the one the user chose.
+inline const QString kMIDIInputDeviceName = QStringLiteral("MIDI Input Device Name");
+inline const QString kMIDIOutputDeviceName = QStringLiteral("MIDI Output Device Name");
 
 //! The leading decimal number of `text` (after any leading blanks, with an optional
 //! sign and fraction); 0 when the text does not begin with a number.

@@ -41,6 +41,11 @@ QString FakeMIDIInput::DeviceName() const
     return deviceID >= 0 && deviceID < deviceNames.size() ? deviceNames[deviceID] : QString();
 }
 
+QString FakeMIDIInput::openDevice() const
+{
+    return state != Closed && deviceID >= 0 && deviceID < deviceNames.size() ? deviceNames[deviceID] : QString();
+}
+
 void FakeMIDIInput::setSysexBufferSize(std::int32_t bytes)
 {
     log_.add(entry("in", "SysexBufferSize", bytes));
@@ -97,7 +102,16 @@ QString FakeMIDIOutput::DeviceName() const
 {
     ++deviceQueries;
     if (deviceID == MidiMapper)
-        return QStringLiteral("Fake Mapper");
+        return mapperName;
+    return deviceID >= 0 && deviceID < deviceNames.size() ? deviceNames[deviceID] : QString();
+}
+
+QString FakeMIDIOutput::openDevice() const
+{
+    if (state == Closed)
+        return {};
+    if (deviceID == MidiMapper)
+        return mapperName;
     return deviceID >= 0 && deviceID < deviceNames.size() ? deviceNames[deviceID] : QString();
 }
 

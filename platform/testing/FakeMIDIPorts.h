@@ -38,10 +38,15 @@ public:
     //! Queues the messages and raises the Message event.
     void deliver(std::vector<ByteString> messages);
     void fireError(std::int16_t code, const QString& text) { raiseError(code, text); }
+    //! The name of the device the port is open on; empty when it is closed or its
+    //! DeviceID names no listed device (the component refuses to open those).
+    QString openDevice() const;
 
     std::int16_t state = Closed;
     std::int16_t deviceID = 0;
     std::int32_t sysexBufferSize = 0;
+    //! The devices the MIDI system lists, in its order. Assign another list to
+    //! play a device plugged in, pulled out or listed elsewhere between two starts.
     QStringList deviceNames{QStringLiteral("Fake In A"), QStringLiteral("Fake In B")};
     std::map<int, bool> filters;
     std::deque<ByteString> waiting;
@@ -72,10 +77,14 @@ public:
     ByteString MessageData() const override { return messageData; }
 
     void fireError(std::int16_t code, const QString& text) { raiseError(code, text); }
+    //! As FakeMIDIInput::openDevice; the mapper's name when it is open on device −1.
+    QString openDevice() const;
 
     std::int16_t state = Closed;
     std::int16_t deviceID = 0;
+    //! Devices 0 … as FakeMIDIInput::deviceNames; device −1 is `mapperName`.
     QStringList deviceNames{QStringLiteral("Fake Out A"), QStringLiteral("Fake Out B")};
+    QString mapperName = QStringLiteral("Fake Mapper");
     ByteString messageData;
     std::vector<ByteString> sent;
     mutable int deviceQueries = 0;

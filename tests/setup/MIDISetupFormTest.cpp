@@ -173,14 +173,18 @@ const Log kDialogLoad = {
     "out.DeviceID=-1", "out.DeviceID=0", "out.DeviceID=1", "out.DeviceID=0",  // listed, then the stored one
     "out.DeviceID=0", "out.Command=1"};
 
-//! Dialog load, what the dialog did, then start-up's own opening on the stored numbers.
-Log startUpLog(Log inDialog, const std::string& in, const std::string& out)
+//! Dialog load, what the dialog did, then start-up's own opening on the stored devices; `listed`: by
+//! their stored names, which lists both ports' devices before each opening.
+Log startUpLog(Log inDialog, const std::string& in, const std::string& out, bool listed)
 {
     inDialog.insert(inDialog.begin(), kDialogLoad.begin(), kDialogLoad.end());
-    const Log opening = {"in.Command=2", "in.DeviceID=" + in, "in.Command=1", "in.Filter(249)=1",
-                         "in.Filter(176)=1", "in.Filter(192)=1", "in.Filter(254)=1", "in.Filter(248)=1",
-                         "out.DeviceID=" + out, "out.Command=2", "out.Command=1", "in.Command=4"};
-    inDialog.insert(inDialog.end(), opening.begin(), opening.end());
+    const Log inList = listed ? Log{"in.DeviceID=0", "in.DeviceID=1"} : Log{};
+    const Log outList = listed ? Log{"out.DeviceID=-1", "out.DeviceID=0", "out.DeviceID=1"} : Log{};
+    for (const Log& part : {Log{"in.Command=2"}, inList,
+                            Log{"in.DeviceID=" + in, "in.Command=1", "in.Filter(249)=1", "in.Filter(176)=1",
+                                "in.Filter(192)=1", "in.Filter(254)=1", "in.Filter(248)=1"},
+                            outList, Log{"out.DeviceID=" + out, "out.Command=2", "out.Command=1", "in.Command=4"}})
+        inDialog.insert(inDialog.end(), part.begin(), part.end());
     return inDialog;
 }
 
@@ -189,7 +193,8 @@ TEST(FirstRun, SetupDialogComesBeforeThePortsOpenOnTheStoredDevices)
     const Log set = {"in.Command=2", "in.Filter(249)=0", "in.Filter(254)=0", "in.Filter(248)=0", "in.DeviceID=1",
                      "in.Command=1", "in.Filter(249)=1", "in.Filter(254)=1", "in.Filter(248)=1", "out.Command=2",
                      "out.DeviceID=-1", "out.Command=1", "settings.User Setup?=1",
-                     "settings.MIDI Input Device ID= 1", "settings.MIDI Output Device ID=-1"};
+                     "settings.MIDI Input Device ID= 1", "settings.MIDI Output Device ID=-1",
+                     "settings.MIDI Input Device Name=Fake In B", "settings.MIDI Output Device Name=Fake Mapper"};
     for (bool pressSet : {true, false}) {
         Rig rig;
         frmMain main(rig.fake.services, rig.MAIN);
@@ -198,7 +203,8 @@ TEST(FirstRun, SetupDialogComesBeforeThePortsOpenOnTheStoredDevices)
             d.cmbMIDIOutDevice->setCurrentIndex(0);
             (pressSet ? d.cmdSet : d.cmdCancel)->click();
         }));
-        EXPECT_EQ(rig.fake.log.entries(), pressSet ? startUpLog(set, "1", "-1") : startUpLog({}, "0", "0"));
+        EXPECT_EQ(rig.fake.log.entries(),
+                  pressSet ? startUpLog(set, "1", "-1", true) : startUpLog({}, "0", "0", false));
         EXPECT_EQ(main.setupForm() != nullptr, pressSet);  // only Set leaves it loaded
     }
 }
