@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The first start on the real ports through a private JACK server: the ports chosen in Setup carry Receive and Send.
+// The real ports through a private JACK server: the ports chosen in Setup carry Receive and Send, and are
+// found again by name at the next start.
 #include "app/frmMain.h"
 #include "platform/MidiPorts.h"
 #include "platform/QtServices.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
+#include "setup/PortOpening.h"
+#include "setup/SettingsKeys.h"
 #include "support/JackServer.h"
 
 #include <QApplication>
@@ -87,5 +90,71 @@ TEST(SetupJack, ThePortsChosenAtFirstStartCarryTheReceiveAndTheSend)
     main.cmdSend_Click();
     ASSERT_TRUE(finishGt3sim(*gt3In, 60s));
     EXPECT_EQ(readAll("sent.syx"), dump);
+    EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
+}
+
+TEST(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnotherOrder)
+{
+    if (!JackServer::installed())
+        GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
+    ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built";
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    QTemporaryDir dir;
+    auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("dump.syx"), "--size", "6000"}), 30s));
+    ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("decoy.syx"), "--size", "3000", "--seed", "7"}), 30s));
+    const QByteArray dump = readBytes(path("dump.syx"));
+    // The device sends once "trigger:in" appears, after the input has settled.
+    auto device = [&] {
+        return startGt3sim({"transmit", path("dump.syx"), "--pacing", "fast", "--name", "gt3out", "--connect",
+                            "trigger:in", "--wait-ms", "300000"});
+    };
+    QSettingsStore settings(path("settings.ini"));
+    FakeServices fake;
+    fake.loop.processQtEvents = true;
+    int firstAt = -1;
+    {
+        // First start: the device alone; Setup chooses it.
+        auto gt3Out = device();
+        ASSERT_TRUE(jack.waitForPort("gt3out:out"));
+        const auto in = CreateMIDIInput();
+        const auto out = CreateMIDIOutput();
+        Services services{*in, *out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
+        DumpState MAIN;
+        MIDISetupForm form(services, MAIN, nullptr);
+        firstAt = form.cmbMIDIInDevice->findText("gt3out:out");
+        ASSERT_GE(firstAt, 0);
+        form.cmbMIDIInDevice->setCurrentIndex(firstAt);
+        form.cmbMIDIOutDevice->setCurrentIndex(0);
+        form.cmdSet->click();
+    }
+    ASSERT_TRUE(runEventsUntil([&] { return !jack.ports().contains("gt3out:out"); }, 10s));
+
+    // Second start: decoys that send a dump of their own to whoever listens register first.
+    auto decoy1 = startGt3sim({"transmit", path("decoy.syx"), "--pacing", "fast", "--name", "decoy1", "--wait-ms",
+                               "300000"});
+    auto decoy2 = startGt3sim({"transmit", path("decoy.syx"), "--pacing", "fast", "--name", "decoy2", "--wait-ms",
+                               "300000"});
+    ASSERT_TRUE(jack.waitForPort("decoy1:out") && jack.waitForPort("decoy2:out"));
+    auto gt3Out = device();
+    ASSERT_TRUE(jack.waitForPort("gt3out:out"));
+    const auto in = CreateMIDIInput();
+    const auto out = CreateMIDIOutput();
+    const QStringList listed = ListDevices(*in, 0);
+    const int nextAt = int(listed.indexOf("gt3out:out"));
+    ASSERT_NE(nextAt, firstAt) << "the device is listed where it was: " << listed.join(", ").toStdString();
+    Services services{*in, *out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
+    DumpState MAIN;
+    frmMain main(services, MAIN);
+    main.Form_Load();
+    EXPECT_EQ(settings.read(settings::kMIDIInputDeviceID, {}).toStdString(), settings::SignedText(nextAt).toStdString());
+
+    main.cmdReceive_Click();
+    auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes",
+                                QString::number(dump.size())});
+    ASSERT_TRUE(finishGt3sim(*gt3Out, 60s));
+    runEventsUntil([&] { return MAIN.lByteCount >= dump.size(); }, 30s);
+    EXPECT_EQ(QByteArray::fromStdString(MAIN.sSysexData), dump);
     EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
 }
