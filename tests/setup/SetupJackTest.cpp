@@ -148,7 +148,8 @@ TEST(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnot
     DumpState MAIN;
     frmMain main(services, MAIN);
     main.Form_Load();
-    EXPECT_EQ(settings.read(settings::kMIDIInputDeviceID, {}).toStdString(), settings::SignedText(nextAt).toStdString());
+    EXPECT_EQ(settings.read(settings::kMIDIInputDeviceID, {}).toStdString(),
+              settings::SignedText(nextAt).toStdString());  // the stored number follows the device
 
     main.cmdReceive_Click();
     auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes",
