@@ -121,10 +121,8 @@ TEST(RememberedDevices, TheNextStartOpensTheSameDevicesByNameWhereverTheyAreList
 
 TEST(RememberedDevices, AGoneDeviceIsToldOnceAndNoOtherDeviceTakesItsPlace)
 {
-    const Settings both = {{settings::kUserSetup, "1"},
-                           {settings::kMIDIInputDeviceID, " 1"},
-                           {settings::kMIDIInputDeviceName, "GT-3 In"},
-                           {settings::kMIDIOutputDeviceID, " 0"},
+    const Settings both = {{settings::kUserSetup, "1"}, {settings::kMIDIInputDeviceID, " 1"},
+                           {settings::kMIDIInputDeviceName, "GT-3 In"}, {settings::kMIDIOutputDeviceID, " 0"},
                            {settings::kMIDIOutputDeviceName, "GT-3 Out"}};
     struct Case {
         const char* what;
@@ -136,23 +134,14 @@ TEST(RememberedDevices, AGoneDeviceIsToldOnceAndNoOtherDeviceTakesItsPlace)
     } cases[] = {
         {"input gone", both, {"A", "B"}, {"GT-3 Out"}, "", "GT-3 Out", {notConnected("input", "GT-3 In")}, {}},
         {"output gone", both, {"A", "GT-3 In"}, {"C"}, "GT-3 In", "", {notConnected("output", "GT-3 Out")}, {}},
-        {"both gone",
-         both,
-         {"A", "B"},
-         {"C"},
-         "",
-         "",
+        {"both gone", both, {"A", "B"}, {"C"}, "", "",
          {notConnected("input", "GT-3 In"), notConnected("output", "GT-3 Out")},
          {"in.DeviceID=0", "in.DeviceID=1", "MsgBox:", "in.DeviceID=-2", "in.Filter(249)=1", "in.Filter(176)=1",
           "in.Filter(192)=1", "in.Filter(254)=1", "in.Filter(248)=1", "out.DeviceID=-1", "out.DeviceID=0",
           "MsgBox:", "out.DeviceID=-2"}},
         {"names not stored: the numbers, as before",
          {{settings::kUserSetup, "1"}, {settings::kMIDIInputDeviceID, " 1"}, {settings::kMIDIOutputDeviceID, " 0"}},
-         {"B", "A"},
-         {"C"},
-         "A",
-         "C",
-         {},
+         {"B", "A"}, {"C"}, "A", "C", {},
          {"in.DeviceID=1", "in.Command=1", "in.Filter(249)=1", "in.Filter(176)=1", "in.Filter(192)=1",
           "in.Filter(254)=1", "in.Filter(248)=1", "out.DeviceID=0", "out.Command=1"}},
     };
@@ -204,9 +193,8 @@ TEST(RememberedDevices, OpenReopensTheOutputByItsName)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Start run({"In"}, {"A", "GT-3 Out"},
-                {{settings::kUserSetup, "1"},
-                 {settings::kMIDIOutputDeviceID, " 1"},
-                 {settings::kMIDIOutputDeviceName, "GT-3 Out"}});
+                  {{settings::kUserSetup, "1"}, {settings::kMIDIOutputDeviceID, " 1"},
+                   {settings::kMIDIOutputDeviceName, "GT-3 Out"}});
         run.start();
         ASSERT_EQ(run.fake.out.openDevice(), "GT-3 Out");
         run.fake.out.deviceNames = c.outsNow;
@@ -224,10 +212,8 @@ TEST(RememberedDevices, OpenReopensTheOutputByItsName)
 
 TEST(RememberedDevices, SetupSelectsTheStoredDevicesByNameAndListsAGoneOneAsNotConnected)
 {
-    const Settings before = {{settings::kMIDIInputDeviceID, " 0"},
-                             {settings::kMIDIInputDeviceName, "GT-3 In"},
-                             {settings::kMIDIOutputDeviceID, " 1"},
-                             {settings::kMIDIOutputDeviceName, "GT-3 Out"}};
+    const Settings before = {{settings::kMIDIInputDeviceID, " 0"}, {settings::kMIDIInputDeviceName, "GT-3 In"},
+                             {settings::kMIDIOutputDeviceID, " 1"}, {settings::kMIDIOutputDeviceName, "GT-3 Out"}};
     struct Case {
         const char* what;
         QStringList ins, outs;
@@ -238,54 +224,17 @@ TEST(RememberedDevices, SetupSelectsTheStoredDevicesByNameAndListsAGoneOneAsNotC
         int pickIn, pickOut;  // -1: the user leaves the selection
         Settings afterSet;    // the device keys after Set
     } cases[] = {
-        {"both moved: selected where they are, their numbers follow",
-         {"A", "GT-3 In"},
-         {"GT-3 Out"},
-         {"A", "GT-3 In"},
-         {"Tandrel", "GT-3 Out"},
-         1,
-         1,
-         " 1",
-         " 0",
-         "GT-3 In",
-         "GT-3 Out",
-         -1,
-         -1,
-         {{settings::kMIDIInputDeviceID, " 1"},
-          {settings::kMIDIInputDeviceName, "GT-3 In"},
-          {settings::kMIDIOutputDeviceID, " 0"},
-          {settings::kMIDIOutputDeviceName, "GT-3 Out"}}},
-        {"both gone: listed last, not opened, Set keeps them",
-         {"A", "B"},
-         {"C", "D"},
-         {"A", "B", "GT-3 In (not connected)"},
-         {"Tandrel", "C", "D", "GT-3 Out (not connected)"},
-         2,
-         3,
-         " 0",
-         " 1",
-         "",
-         "",
-         -1,
-         -1,
-         before},
-        {"gone, then the user picks another",
-         {"A", "B"},
-         {"C", "D"},
-         {"A", "B", "GT-3 In (not connected)"},
-         {"Tandrel", "C", "D", "GT-3 Out (not connected)"},
-         2,
-         3,
-         " 0",
-         " 1",
-         "",
-         "",
-         1,
-         0,
-         {{settings::kMIDIInputDeviceID, " 1"},
-          {settings::kMIDIInputDeviceName, "B"},
-          {settings::kMIDIOutputDeviceID, "-1"},
-          {settings::kMIDIOutputDeviceName, "Tandrel"}}},
+        {"both moved: selected where they are, their numbers follow", {"A", "GT-3 In"}, {"GT-3 Out"},
+         {"A", "GT-3 In"}, {"Tandrel", "GT-3 Out"}, 1, 1, " 1", " 0", "GT-3 In", "GT-3 Out", -1, -1,
+         {{settings::kMIDIInputDeviceID, " 1"}, {settings::kMIDIInputDeviceName, "GT-3 In"},
+          {settings::kMIDIOutputDeviceID, " 0"}, {settings::kMIDIOutputDeviceName, "GT-3 Out"}}},
+        {"both gone: listed last, not opened, Set keeps them", {"A", "B"}, {"C", "D"},
+         {"A", "B", "GT-3 In (not connected)"}, {"Tandrel", "C", "D", "GT-3 Out (not connected)"}, 2, 3, " 0", " 1",
+         "", "", -1, -1, before},
+        {"gone, then the user picks another", {"A", "B"}, {"C", "D"}, {"A", "B", "GT-3 In (not connected)"},
+         {"Tandrel", "C", "D", "GT-3 Out (not connected)"}, 2, 3, " 0", " 1", "", "", 1, 0,
+         {{settings::kMIDIInputDeviceID, " 1"}, {settings::kMIDIInputDeviceName, "B"},
+          {settings::kMIDIOutputDeviceID, "-1"}, {settings::kMIDIOutputDeviceName, "Tandrel"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
