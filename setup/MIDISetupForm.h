@@ -24,10 +24,10 @@ namespace tandrel {
 //! until the user picks another; Set then keeps its stored name and number.
 //! Without a stored name, a stored device number that is no longer a position in
 //! its list (devices removed since it was stored, or a negative number) selects
-//! the nearest valid entry: the first or the last one. An input list with no devices at all has no
-//! entry selected; the input is then opened on device −1, which the port refuses
-//! through its Error event, and Set stores "-1". Neither stops the dialog or the
-//! program.
+//! the nearest valid entry: the first or the last one. An input list with no
+//! devices at all has no entry selected; the input is then opened on device −1,
+//! which the port refuses through its Error event, and Set stores "-1". Neither
+//! stops the dialog or the program.
 class MIDISetupForm : public QDialog {
     Q_OBJECT
 public:
