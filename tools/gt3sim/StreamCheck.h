@@ -25,6 +25,11 @@ public:
 
     std::size_t messages() const { return sysex_; }
     std::size_t bytes() const { return recorded_.size(); }
+    std::size_t checksumErrors() const { return checksumErrors_; }
+    std::size_t framingErrors() const { return framingErrors_; }
+    std::size_t shortPauses() const { return shortPauses_; }
+    //! The shortest pause on the wire between two messages; −1 before the second.
+    std::int64_t minPauseUs() const { return minPauseSeen_; }
     bool clean() const;
     const Bytes& recorded() const { return recorded_; }
     //! "messages=… bytes=… min_pause_us=… …", one line.
