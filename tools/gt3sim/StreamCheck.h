@@ -17,9 +17,10 @@ namespace gt3sim {
 class StreamCheck {
 public:
     explicit StreamCheck(std::chrono::microseconds minPause) : minPause_(minPause.count()) {}
+    virtual ~StreamCheck() = default;
 
     //! One event as the transport delivered it, stamped in microseconds.
-    void feed(const unsigned char* bytes, std::size_t size, std::int64_t stampUs);
+    virtual void feed(const unsigned char* bytes, std::size_t size, std::int64_t stampUs);
     //! Ends the stream: a message still open is a framing error.
     void finish();
 
