@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -40,8 +41,11 @@ Gt3Panel::Gt3Panel(SimPorts& ports, Bytes memory, QWidget* parent)
     : QWidget(parent), ports_(ports), memory_(std::move(memory))
 {
     setWindowTitle(QStringLiteral("GT-3 (simulated)"));
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor(46, 48, 54));
+    setPalette(dark);
+    setAutoFillBackground(true);
     setStyleSheet(QStringLiteral(
-        "Gt3Panel { background-color: rgb(46,48,54); }"
         "QLabel { color: rgb(220,222,226); }"
         "QLabel#display { background-color: rgb(18,30,22); color: rgb(120,255,150); border: 2px inset rgb(20,20,20);"
         " font-family: monospace; padding: 6px; }"
@@ -134,7 +138,7 @@ void Gt3Panel::dumpEnded(bool ok, const QString& error)
     say(QStringLiteral("dump messages=%1 bytes=%2 fingerprint=%3")
             .arg(plan_->messages())
             .arg(plan_->bytes())
-            .arg(fingerprint(memory_), 8, 16, QLatin1Char('0')));
+            .arg(fingerprint(memory_)));
 }
 
 void Gt3Panel::setLoading(bool on)

@@ -76,7 +76,7 @@ std::string LoadCheck::summary() const
     char line[256];
     std::snprintf(line, sizeof line,
                   "messages=%zu bytes=%zu checksum_errors=%zu framing_errors=%zu address_errors=%zu short_pauses=%zu "
-                  "min_pause_us=%lld fingerprint=%08x ok=%d",
+                  "min_pause_us=%lld fingerprint=%u ok=%d",
                   messages(), bytes(), checksumErrors(), framingErrors(), addressErrors_,
                   shortPauses(), static_cast<long long>(minPauseUs()), fingerprint(recorded()),
                   accepted() ? 1 : 0);
