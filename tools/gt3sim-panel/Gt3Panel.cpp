@@ -153,6 +153,7 @@ void Gt3Panel::setLoading(bool on)
     load_ = std::make_unique<LoadCheck>(LoadMinPause);
     loadBytesSeen_ = 0;
     display_->setText(QStringLiteral("Bulk Load: waiting for data"));
+    say(QStringLiteral("bulk load on"));
 }
 
 void Gt3Panel::poll()
