@@ -10,7 +10,7 @@ build=${1:?usage: demo.sh BUILD_DIR [tandrel-gt3sim options]}
 shift
 build=$(cd "$build" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tandrel-demo.XXXXXX")
-jackd_pid="" sim_pid=""
+jackd_pid="" sim_pid="" app_pid=""
 
 stop() {
   # $1 a process of ours, if any; it gets a few seconds to go of its own accord.
@@ -24,6 +24,7 @@ stop() {
   wait "$1" 2>/dev/null || true
 }
 cleanup() {
+  stop "$app_pid"
   stop "$sim_pid"
   stop "$jackd_pid"
   rm -rf "$work"
@@ -65,4 +66,8 @@ until [ -s "$settings" ]; do
 done
 
 echo "demo: Tandrel's devices are the simulated GT-3's ports; close Tandrel to end the demo"
-XDG_CONFIG_HOME="$work/config" "$build/tandrel" || true
+# In the background, so that a signal to this script ends the demo at once.
+XDG_CONFIG_HOME="$work/config" "$build/tandrel" &
+app_pid=$!
+wait "$app_pid" || true
+app_pid=""

@@ -127,6 +127,27 @@ protected:
         }, 10000);
     }
 
+    // Starts the demo in a process group of its own, so that everything it starts
+    // can be found, and ended should the test die first.
+    pid_t startDemo(const QProcessEnvironment& env, int size)
+    {
+        env_ = env;
+        env_.insert("DISPLAY", display_);
+        env_.insert("QT_QPA_PLATFORM", "xcb");
+        env_.insert("XDG_RUNTIME_DIR", runtime_.path());
+        env_.remove("WAYLAND_DISPLAY");
+        demo_.setProcessEnvironment(env_);
+        demo_.setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
+        demo_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        demo_.start("sh", {qEnvironmentVariable("TANDREL_SOURCE_DIR") + "/scripts/demo.sh", Build, "--size",
+                           QString::number(size)});
+        return demo_.waitForStarted(10000) ? static_cast<pid_t>(demo_.processId()) : 0;
+    }
+
+    QTemporaryDir runtime_;
     QProcess xvfb_, demo_;
     QString display_, output_;
     QProcessEnvironment env_;
@@ -166,29 +187,13 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
     const QByteArray before = readBytes(stored);
     ASSERT_FALSE(before.isEmpty());
 
-    QTemporaryDir work, runtime;
+    QTemporaryDir work;
     const QString expected = work.filePath("expected.syx"), saved = work.filePath("round trip.syx");
     auto generate = startGt3sim({"generate", expected, "--size", QString::number(DumpBytes)});
     ASSERT_TRUE(finishGt3sim(*generate, std::chrono::seconds(20)));
 
-    env_ = QProcessEnvironment::systemEnvironment();  // the JACK server's settings included
-    env_.insert("DISPLAY", display_);
-    env_.insert("QT_QPA_PLATFORM", "xcb");
-    env_.insert("XDG_RUNTIME_DIR", runtime.path());
-    env_.remove("WAYLAND_DISPLAY");
-    demo_.setProcessEnvironment(env_);
-    // Its own process group, so that everything it starts can be found, and
-    // ended should the test die first.
-    demo_.setChildProcessModifier([] {
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    });
-    demo_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    demo_.start("sh", {qEnvironmentVariable("TANDREL_SOURCE_DIR") + "/scripts/demo.sh", Build, "--size",
-                       QString::number(DumpBytes)});
-    ASSERT_TRUE(demo_.waitForStarted(10000));
-    const pid_t group = static_cast<pid_t>(demo_.processId());
-
+    const pid_t group = startDemo(QProcessEnvironment::systemEnvironment(), DumpBytes);  // on the JACK server above
+    ASSERT_NE(group, 0);
     ASSERT_TRUE(waitFor([&] { return said("tandrel-gt3sim: ready"); }, 30000)) << output_.toStdString();
     const QString panel = window("^GT-3 \\(simulated\\)$"), tandrel = window("^GT-3 Fenmarch$");
     ASSERT_FALSE(panel.isEmpty() || tandrel.isEmpty()) << "the windows never showed";
@@ -237,6 +242,35 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
     for (const QString& port : jack.ports())
         EXPECT_FALSE(port.contains("GT-3") || port.startsWith("Tandrel")) << port.toStdString() << " is still there";
     EXPECT_EQ(readBytes(stored), before) << "the demo changed the user's settings";
+}
+
+TEST_F(DemoSession, WithNoMidiSystemRunsItsOwnJackServerAndEndsIt)
+{
+    JackServer turn;  // the machine's JACK turn, without its server: no MIDI system at all
+    ASSERT_TRUE(turn.ok()) << turn.error().toStdString();
+    turn.kill();
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    bare.insert("TANDREL_MIDI_API", "jack");  // even where an ALSA sequencer is
+    bare.insert("JACK_DEFAULT_SERVER", "tandrel-demo");
+
+    const struct { const char* name; std::function<void(const QString&)> end; } endings[] = {
+        {"Quit in Tandrel", [this](const QString& tandrel) { click(tandrel, Quit); }},
+        {"a signal to the demo", [this](const QString&) { ::kill(static_cast<pid_t>(demo_.processId()), SIGTERM); }},
+    };
+    for (const auto& e : endings) {
+        output_.clear();
+        const pid_t group = startDemo(bare, 2000);
+        ASSERT_NE(group, 0) << e.name;
+        ASSERT_TRUE(waitFor([&] { return said("tandrel-gt3sim: ready system=JACK"); }, 30000)) << output_.toStdString();
+        EXPECT_TRUE(output_.contains("starting a private JACK server")) << output_.toStdString();
+        const QString tandrel = window("^GT-3 Fenmarch$");
+        ASSERT_FALSE(tandrel.isEmpty()) << e.name << ": Tandrel never showed";
+        e.end(tandrel);
+        ASSERT_TRUE(demo_.waitForFinished(20000)) << e.name << ": the demo went on";
+        EXPECT_EQ(processesOf(group), QStringList()) << e.name;
+        EXPECT_EQ(QDir("/dev/shm").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).filter("tandrel-demo"),
+                  QStringList()) << e.name << ": the JACK server left its files";
+    }
 }
 
 }  // namespace
