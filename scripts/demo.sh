@@ -58,7 +58,7 @@ else
 fi
 
 settings="$work/config/Tandrel/Tandrel.conf"
-"$build/tools/gt3sim-panel/tandrel-gt3sim" --settings "$settings" --folder "$HOME" "$@" &
+"$build/tools/gt3sim-panel/tandrel-gt3sim" --settings "$settings" --folder "${HOME:-$PWD}" "$@" &
 sim_pid=$!
 until [ -s "$settings" ]; do
   kill -0 "$sim_pid" 2>/dev/null || { sim_pid=""; echo "demo: the simulated GT-3 did not start" >&2; exit 1; }
