@@ -37,8 +37,8 @@ std::size_t messagesIn(const Bytes& bytes)
 
 }  // namespace
 
-Gt3Panel::Gt3Panel(SimPorts& ports, Bytes memory, QWidget* parent)
-    : QWidget(parent), ports_(ports), memory_(std::move(memory))
+Gt3Panel::Gt3Panel(Peer& out, Peer& in, const QString& system, Bytes memory, QWidget* parent)
+    : QWidget(parent), out_(out), in_(in), memory_(std::move(memory))
 {
     setWindowTitle(QStringLiteral("GT-3 (simulated)"));
     QPalette dark = palette();
@@ -53,12 +53,13 @@ Gt3Panel::Gt3Panel(SimPorts& ports, Bytes memory, QWidget* parent)
         "QPushButton:checked { background-color: rgb(230,90,60); color: white; }"
         "QPushButton:disabled { color: rgb(120,120,124); }"));
 
-    auto* title = new QLabel(QStringLiteral("<b>BOSS GT-3</b> &nbsp;(simulated) &nbsp;on %1").arg(ports_.systemName()));
+    auto* title = new QLabel(QStringLiteral("<b>BOSS GT-3</b> &nbsp;(simulated) &nbsp;on %1").arg(system));
     display_ = new QLabel(QStringLiteral("Ready"));
     display_->setObjectName(QStringLiteral("display"));
     display_->setMinimumWidth(330);
     display_->setWordWrap(true);
     memoryLabel_ = new QLabel;
+    memoryLabel_->setObjectName(QStringLiteral("memory"));
     progress_ = new QProgressBar;
     progress_->setTextVisible(false);
     progress_->setMaximumHeight(8);
@@ -66,6 +67,8 @@ Gt3Panel::Gt3Panel(SimPorts& ports, Bytes memory, QWidget* parent)
     dumpButton_ = new QPushButton(QStringLiteral("Bulk &Dump"));
     loadButton_ = new QPushButton(QStringLiteral("Bulk &Load"));
     loadButton_->setCheckable(true);
+    dumpButton_->setObjectName(QStringLiteral("bulkDump"));
+    loadButton_->setObjectName(QStringLiteral("bulkLoad"));
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(dumpButton_);
@@ -115,7 +118,7 @@ void Gt3Panel::bulkDump()
     dumpClock_.start();
     sender_ = std::thread([this, options] {
         std::string error;
-        const bool ok = ports_.out().transmit(*plan_, options, &error);
+        const bool ok = out_.transmit(*plan_, options, &error);
         QMetaObject::invokeMethod(
             this, [this, ok, error] { dumpEnded(ok, QString::fromStdString(error)); }, Qt::QueuedConnection);
     });
@@ -169,10 +172,10 @@ void Gt3Panel::poll()
     }
     if (!load_) {
         StreamCheck ignored(0us);  // not in Bulk Load: the unit lets it pass
-        ports_.in().drainInto(ignored);
+        in_.drainInto(ignored);
         return;
     }
-    ports_.in().drainInto(*load_);
+    in_.drainInto(*load_);
     if (load_->bytes() != loadBytesSeen_) {
         loadBytesSeen_ = load_->bytes();
         sinceArrival_.start();

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "LoadCheck.h"
-#include "SimPorts.h"
+#include "gt3sim/Peer.h"
 #include "gt3sim/TransmitPlan.h"
 
 #include <QElapsedTimer>
@@ -24,7 +24,8 @@ namespace gt3sim {
 class Gt3Panel : public QWidget {
     Q_OBJECT
 public:
-    Gt3Panel(SimPorts& ports, Bytes memory, QWidget* parent = nullptr);
+    //! A panel on the unit's MIDI OUT and MIDI IN, which live on `system`.
+    Gt3Panel(Peer& out, Peer& in, const QString& system, Bytes memory, QWidget* parent = nullptr);
     ~Gt3Panel() override;
 
 protected:
@@ -39,7 +40,8 @@ private:
     void showMemory();
     void say(const QString& text);
 
-    SimPorts& ports_;
+    Peer& out_;
+    Peer& in_;
     Bytes memory_;
     QLabel* display_;
     QLabel* memoryLabel_;

@@ -87,7 +87,7 @@ int main(int argc, char* argv[])
                 device(in).toLatin1().constData(), device(out).toLatin1().constData());
     std::fflush(stdout);
 
-    gt3sim::Gt3Panel panel(*ports, memory);
+    gt3sim::Gt3Panel panel(ports->out(), ports->in(), QString::fromLatin1(ports->systemName()), memory);
     panel.show();
     return QApplication::exec();
 }
