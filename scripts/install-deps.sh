@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs what Tandrel needs from Debian or Ubuntu packages: `runtime` for
-# building and running the app, `test` for the test suite as well.
+# building and running the app, `demo` for the demo as well, `test` for the test suite.
 set -eu
 set -- "${1:-runtime}"
 
@@ -9,8 +9,9 @@ test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils ima
       desktop-file-utils appstream clang libclang-rt-dev"
 case "$1" in
   runtime) packages=$runtime ;;
+  demo) packages="$runtime jackd2" ;;
   test) packages=$test ;;
-  *) echo "usage: $0 [runtime|test]" >&2; exit 2 ;;
+  *) echo "usage: $0 [runtime|demo|test]" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -50,7 +50,7 @@ TEST_F(Install, PlacesTheProgramAndItsDesktopFilesWhichValidateAndNameEachOther)
     for (QDirIterator it(prefix_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
         files << QDir(prefix_.path()).relativeFilePath(it.next());
     files.sort();
-    EXPECT_EQ(files, QStringList({"bin/tandrel", kDesktop, "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
+    EXPECT_EQ(files, QStringList({"bin/tandrel", "bin/tandrel-gt3sim", kDesktop, "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
                                   kMetainfo}))
         << files.join(u' ').toStdString();
     EXPECT_TRUE(QFileInfo(prefix_.filePath("bin/tandrel")).isExecutable());

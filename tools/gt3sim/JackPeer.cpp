@@ -170,6 +170,12 @@ bool JackPeer::waitCycles(std::uint64_t count, std::chrono::milliseconds limit)
 
 bool JackPeer::transmit(const TransmitPlan& plan, const Options& options, std::string* error)
 {
+    // The process thread leaves the plan alone while `done_` is set or `go_` is
+    // not, so a peer can transmit again: stop it, reset, then start it.
+    go_ = false;
+    done_ = false;
+    next_ = 0;
+    baseSet_ = false;
     plan_ = &plan;
     din_ = options.din;
     cycleBytes_ = options.cycleBytes;

@@ -17,14 +17,20 @@ namespace gt3sim {
 class StreamCheck {
 public:
     explicit StreamCheck(std::chrono::microseconds minPause) : minPause_(minPause.count()) {}
+    virtual ~StreamCheck() = default;
 
     //! One event as the transport delivered it, stamped in microseconds.
-    void feed(const unsigned char* bytes, std::size_t size, std::int64_t stampUs);
+    virtual void feed(const unsigned char* bytes, std::size_t size, std::int64_t stampUs);
     //! Ends the stream: a message still open is a framing error.
     void finish();
 
     std::size_t messages() const { return sysex_; }
     std::size_t bytes() const { return recorded_.size(); }
+    std::size_t checksumErrors() const { return checksumErrors_; }
+    std::size_t framingErrors() const { return framingErrors_; }
+    std::size_t shortPauses() const { return shortPauses_; }
+    //! The shortest pause on the wire between two messages; −1 before the second.
+    std::int64_t minPauseUs() const { return minPauseSeen_; }
     bool clean() const;
     const Bytes& recorded() const { return recorded_; }
     //! "messages=… bytes=… min_pause_us=… …", one line.
