@@ -2,6 +2,7 @@
 #include "app/frmMain.h"
 
 #include "app/FacePicture.h"
+#include "app/VerdictLamp.h"
 #include "app/WindowShape.h"
 #include "app/frmSplash.h"
 #include "setup/MIDISetupForm.h"
@@ -45,6 +46,7 @@ frmMain::frmMain(Services& services, DumpState& state, QWidget* parent)
     setAutoFillBackground(true);
     face_ = FacePicture();
     buildControls();
+    buildVerdictLamp();
 
     MIDIInput1.events.Message = [this] { MIDIInput1_Message(); };
     MIDIInput1.events.Error = [this](std::int16_t code, const QString& text) { MIDIInput1_Error(code, text); };
@@ -178,6 +180,7 @@ void frmMain::ResetToReady()
     setStatusText(kReadyText);
     MAIN.lByteCount = 0;
     MAIN.sSysexData.clear();
+    lampVerdict->verifyNow();
 }
 
 bool frmMain::offerToSaveFirst(const QString& prompt)

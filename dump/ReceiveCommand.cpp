@@ -3,6 +3,7 @@
 // Open and Send, these trap nothing: a failing port reports through its Error event.
 #include "app/frmMain.h"
 
+#include "app/VerdictLamp.h"
 #include "dump/CheckedAdd.h"
 #include "setup/SettingsKeys.h"
 
@@ -35,6 +36,7 @@ void frmMain::cmdReceive_Click()
     setStatusColour(kGreen);
     cmdFocus->setFocus();
     MAIN.sSysexData.clear();
+    lampVerdict->verifyNow();
     setStatusText(QStringLiteral("Ready to Receive or Open"));
 }
 
@@ -67,6 +69,7 @@ void frmMain::MIDIInput1_Message()
         MIDIInput1.setCommand(MIDIInput::DiscardOldest);
     }
     bDumpUnsaved = true;
+    lampVerdict->dumpGrew();
 }
 
 void frmMain::MIDIInput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage)
