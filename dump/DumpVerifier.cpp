@@ -24,13 +24,20 @@ void readMessage(const unsigned char* body, std::size_t size, MessageReport& m)
         m.problemOffset = m.offset;
         return;
     }
-    // One pass over the bytes inside: the first status byte, and the sum that
-    // a Roland checksum needs (taken again below over just its part).
+    // One pass over the bytes inside: whether any is a status byte, and their sum,
+    // of which a Roland checksum needs all but the header's.
+    unsigned all = 0, high = 0;
     for (std::size_t i = 1; i < size; ++i) {
-        if (body[i] & 0x80) {
-            m.problems |= kStatusInside;
-            m.problemOffset = m.offset + i;
-            break;
+        all += body[i];
+        high |= body[i];
+    }
+    if (high & 0x80) {
+        for (std::size_t i = 1; i < size; ++i) {
+            if (body[i] & 0x80) {
+                m.problems |= kStatusInside;
+                m.problemOffset = m.offset + i;
+                break;
+            }
         }
     }
     const std::size_t stop = (m.problems & kStatusInside) ? m.problemOffset - m.offset : size;
@@ -72,9 +79,9 @@ void readMessage(const unsigned char* body, std::size_t size, MessageReport& m)
 
     // Address, data and checksum sum to 0 modulo 128.
     const std::size_t checked = size - at;
-    unsigned sum = 0;
-    for (std::size_t i = at; i < size; ++i)
-        sum += body[i];
+    unsigned sum = all;
+    for (std::size_t i = 1; i < at; ++i)
+        sum -= body[i];
     const bool whole = m.gt3() ? checked >= 5 : checked >= 2;
     if (checked >= 5) {
         m.hasAddress = true;
