@@ -58,7 +58,8 @@ void wait(int ms)
 QString paintedColour(VerdictLamp& lamp)
 {
     const QImage face = lamp.grab().toImage();
-    const QColor c = face.pixelColor(face.width() / 4, face.height() / 2);
+    // Above the glyph, inside the bezel.
+    const QColor c = face.pixelColor(face.width() / 2, face.height() / 5);
     const double hue = c.hueF();
     if (c.valueF() < 0.45)
         return "dark";
