@@ -2,7 +2,6 @@
 #include "app/frmMain.h"
 
 #include "app/FacePicture.h"
-#include "app/VerdictLamp.h"
 #include "app/WindowShape.h"
 #include "app/frmSplash.h"
 #include "setup/MIDISetupForm.h"
@@ -180,7 +179,7 @@ void frmMain::ResetToReady()
     setStatusText(kReadyText);
     MAIN.lByteCount = 0;
     MAIN.sSysexData.clear();
-    lampVerdict->verifyNow();
+    dumpReplaced();
 }
 
 bool frmMain::offerToSaveFirst(const QString& prompt)

@@ -128,6 +128,10 @@ private:
     void buildVerdictLamp();
     //! Asks before sending a dump with damaged messages. False: the user said No.
     bool confirmDamagedSend();
+    //! The held dump was replaced or emptied: the lamp judges it at once.
+    void dumpReplaced();
+    //! Messages were added to the held dump: the lamp judges it once the input is quiet.
+    void dumpGrew();
     //! Shows a port's error text, except for the codes that need no answer.
     void showPortError(std::int16_t ErrorCode, const QString& ErrorMessage);
     //! Asks whether to save the unsaved received dump first. Returns false when the

@@ -16,6 +16,16 @@ void frmMain::buildVerdictLamp()
     connect(details, &QShortcut::activated, lampVerdict, &VerdictLamp::showDetails);
 }
 
+void frmMain::dumpReplaced()
+{
+    lampVerdict->verifyNow();
+}
+
+void frmMain::dumpGrew()
+{
+    lampVerdict->dumpGrew();
+}
+
 bool frmMain::confirmDamagedSend()
 {
     // Verified afresh: the lamp may still be waiting for a Receive to go quiet.

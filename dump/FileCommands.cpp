@@ -4,7 +4,6 @@
 // always reaches its end.
 #include "app/frmMain.h"
 
-#include "app/VerdictLamp.h"
 #include "dump/IgnoreFailure.h"
 #include "dump/SyxFile.h"
 #include "setup/PortOpening.h"
@@ -52,7 +51,7 @@ void frmMain::cmdSave_Click()
     IgnoreFailure([&] { return WriteSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
     bDumpUnsaved = false;
     MAIN.sSysexData.clear();
-    IgnoreFailure([&] { lampVerdict->verifyNow(); });
+    IgnoreFailure([&] { dumpReplaced(); });
     IgnoreFailure([&] { setStatusColour(kGreen); });
     IgnoreFailure([&] { cmdFocus->setFocus(); });
 }
@@ -83,7 +82,7 @@ void frmMain::cmdOpen_Click()
         displayName = dsCmDlg.FilePath().mid(dsCmDlg.FolderPath().size());
     });
     IgnoreFailure([&] { return ReadSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
-    IgnoreFailure([&] { lampVerdict->verifyNow(); });
+    IgnoreFailure([&] { dumpReplaced(); });
     IgnoreFailure([&] { cmdFocus->setFocus(); });
     IgnoreFailure([&] {
         setStatusText(QLatin1Char(' ') + displayName + QStringLiteral(" open") + QLatin1Char('\r')

@@ -3,7 +3,6 @@
 // Open and Send, these trap nothing: a failing port reports through its Error event.
 #include "app/frmMain.h"
 
-#include "app/VerdictLamp.h"
 #include "dump/CheckedAdd.h"
 #include "setup/SettingsKeys.h"
 
@@ -36,7 +35,7 @@ void frmMain::cmdReceive_Click()
     setStatusColour(kGreen);
     cmdFocus->setFocus();
     MAIN.sSysexData.clear();
-    lampVerdict->verifyNow();
+    dumpReplaced();
     setStatusText(QStringLiteral("Ready to Receive or Open"));
 }
 
@@ -69,7 +68,7 @@ void frmMain::MIDIInput1_Message()
         MIDIInput1.setCommand(MIDIInput::DiscardOldest);
     }
     bDumpUnsaved = true;
-    lampVerdict->dumpGrew();
+    dumpGrew();
 }
 
 void frmMain::MIDIInput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage)

@@ -218,6 +218,7 @@ TEST(DetailsWindow, FollowsADumpThatIsStillArriving)
     DumpDetailsWindow* d = f.lamp().detailsWindow();
     ASSERT_NE(d, nullptr);
     ASSERT_EQ(d->reportModel()->rowCount(), 1);
+    QAbstractItemModelTester tester(d->reportModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     int inserted = 0, resets = 0;
     QObject::connect(d->reportModel(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
     QObject::connect(d->reportModel(), &QAbstractItemModel::modelReset, [&] { ++resets; });
