@@ -24,7 +24,7 @@ public:
     static constexpr int kQuietMs = 1000;
     //! How often an open details window follows a dump still arriving.
     static constexpr int kFollowMs = 500;
-    static inline const QKeySequence kShortcut{QStringLiteral("Ctrl+D")};
+    static inline const QKeySequence kShortcut{Qt::CTRL | Qt::Key_D};
 
     VerdictLamp(const DumpState& dump, QWidget* parent);
     ~VerdictLamp() override;
