@@ -45,6 +45,7 @@ frmMain::frmMain(Services& services, DumpState& state, QWidget* parent)
     setAutoFillBackground(true);
     face_ = FacePicture();
     buildControls();
+    buildVerdictLamp();
 
     MIDIInput1.events.Message = [this] { MIDIInput1_Message(); };
     MIDIInput1.events.Error = [this](std::int16_t code, const QString& text) { MIDIInput1_Error(code, text); };
@@ -178,6 +179,7 @@ void frmMain::ResetToReady()
     setStatusText(kReadyText);
     MAIN.lByteCount = 0;
     MAIN.sSysexData.clear();
+    dumpReplaced();
 }
 
 bool frmMain::offerToSaveFirst(const QString& prompt)

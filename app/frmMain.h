@@ -26,6 +26,7 @@ class QPushButton;
 namespace tandrel {
 
 class MIDISetupForm;
+class VerdictLamp;
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -102,6 +103,8 @@ public:
     QPushButton* cmdReceive = nullptr;
     QPushButton* cmdOpen = nullptr;
     QLabel* lblStatus = nullptr;
+    //! The held dump's verdict, beside the status line; opens the details window.
+    VerdictLamp* lampVerdict = nullptr;
 
     // Window-level state.
     bool bDumpUnsaved = false;
@@ -121,6 +124,14 @@ protected:
 
 private:
     void buildControls();
+    //! The verdict lamp and the details window's shortcut (app/frmMain_verdict.cpp).
+    void buildVerdictLamp();
+    //! Asks before sending a dump with damaged messages. False: the user said No.
+    bool confirmDamagedSend();
+    //! The held dump was replaced or emptied: the lamp judges it at once.
+    void dumpReplaced();
+    //! Messages were added to the held dump: the lamp judges it once the input is quiet.
+    void dumpGrew();
     //! Shows a port's error text, except for the codes that need no answer.
     void showPortError(std::int16_t ErrorCode, const QString& ErrorMessage);
     //! Asks whether to save the unsaved received dump first. Returns false when the

@@ -303,37 +303,38 @@ void BenchSuite::measureStartupAndMemory()
     }
 }
 
-// 6. Instructions to cut a dump into messages, counted by callgrind in the cutting
-// function alone.
-void BenchSuite::measureScaling()
+// Instructions callgrind counts in `function` alone while `program` handles a dump of `bytes`.
+std::optional<double> BenchSuite::instructions(const QString& valgrind, const QString& program, const QString& function,
+                                               std::size_t bytes)
 {
-    const QString measure = QStringLiteral("6. Scaling: instructions to cut 10 MB ÷ 1 MB");
+    const QString out = work_.filePath(QStringLiteral("callgrind.%1.%2").arg(program).arg(bytes));
+    BenchProcess p(valgrind,
+                   {QStringLiteral("--tool=callgrind"), QStringLiteral("--callgrind-out-file=") + out,
+                    QStringLiteral("--collect-atstart=no"), QStringLiteral("--toggle-collect=") + function,
+                    tool(program), QString::number(bytes)},
+                   env());
+    if (!p.finish(300000) || p.integer(QStringLiteral("bytes")) != static_cast<std::int64_t>(bytes))
+        return std::nullopt;
+    // The totals line of the profile: every instruction collected.
+    QFile file(out);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    static const QRegularExpression totals(QStringLiteral("^(?:summary|totals): (\\d+)"),
+                                           QRegularExpression::MultilineOption);
+    const auto m = totals.match(QString::fromLatin1(file.readAll()));
+    return m.hasMatch() ? std::optional<double>(m.captured(1).toDouble()) : std::nullopt;
+}
+
+// The ratio of the instructions for a 10 MB and a 1 MB dump, as a row.
+void BenchSuite::addScalingRow(const QString& measure, const QString& program, const QString& function)
+{
     const QString valgrind = QStandardPaths::findExecutable(QStringLiteral("valgrind"));
     if (valgrind.isEmpty()) {
         table_.failed(measure, QStringLiteral("9 to 11"), QStringLiteral("valgrind is not installed"));
         return;
     }
-    progress(QStringLiteral("scaling (callgrind)"));
-    const auto count = [&](std::size_t bytes) -> std::optional<double> {
-        const QString out = work_.filePath(QStringLiteral("callgrind.%1").arg(bytes));
-        BenchProcess p(valgrind,
-                       {QStringLiteral("--tool=callgrind"), QStringLiteral("--callgrind-out-file=") + out,
-                        QStringLiteral("--collect-atstart=no"), QStringLiteral("--toggle-collect=tandrel_bench_cut_all"),
-                        tool(QStringLiteral("bench_cut")), QString::number(bytes)},
-                       env());
-        if (!p.finish(300000) || p.integer(QStringLiteral("bytes")) != static_cast<std::int64_t>(bytes))
-            return std::nullopt;
-        // The totals line of the profile: every instruction collected.
-        QFile file(out);
-        if (!file.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        static const QRegularExpression totals(QStringLiteral("^(?:summary|totals): (\\d+)"),
-                                               QRegularExpression::MultilineOption);
-        const auto m = totals.match(QString::fromLatin1(file.readAll()));
-        return m.hasMatch() ? std::optional<double>(m.captured(1).toDouble()) : std::nullopt;
-    };
-    const auto small = count(kStressDump);
-    const auto large = count(kLargeDump);
+    const auto small = instructions(valgrind, program, function, kStressDump);
+    const auto large = instructions(valgrind, program, function, kLargeDump);
     if (!small || !large || *small <= 0) {
         table_.failed(measure, QStringLiteral("9 to 11"), QStringLiteral("callgrind gave no count"));
         return;
@@ -342,6 +343,36 @@ void BenchSuite::measureScaling()
     table_.add({measure, QLocale(QLocale::English).toString(*large, 'f', 0) + QStringLiteral(" Ir"),
                 QLocale(QLocale::English).toString(*small, 'f', 0) + QStringLiteral(" Ir"), Fixed(ratio, 2) + QStringLiteral("×"),
                 QStringLiteral("9 to 11"), ratio >= 9 && ratio <= 11 ? Verdict::Met : Verdict::Missed});
+}
+
+// 6. Instructions to cut a dump into messages, counted by callgrind in the cutting
+// function alone.
+void BenchSuite::measureScaling()
+{
+    progress(QStringLiteral("scaling (callgrind)"));
+    addScalingRow(QStringLiteral("6. Scaling: instructions to cut 10 MB ÷ 1 MB"), QStringLiteral("bench_cut"),
+                  QStringLiteral("tandrel_bench_cut_all"));
+}
+
+// 7. Verifying a dump: the wall time for 10 MB against one plain pass over its
+// bytes, and the instructions for 10 MB against 1 MB.
+void BenchSuite::measureVerify()
+{
+    progress(QStringLiteral("verify"));
+    const QString measure = QStringLiteral("7. Verify 10,000,000 B (median wall time)");
+    BenchProcess p(tool(QStringLiteral("bench_verify")), {QStringLiteral("--time"), QString::number(kLargeDump)}, env());
+    const bool ran = p.finish(120000);
+    const std::int64_t verifyNs = p.integer(QStringLiteral("verify_ns")), plainNs = p.integer(QStringLiteral("plain_ns"));
+    if (!ran || verifyNs <= 0 || plainNs <= 0) {
+        table_.failed(measure, QStringLiteral("< 50 ms"), QStringLiteral("bench_verify gave no time"));
+    } else {
+        const double ms = verifyNs / 1e6, plainMs = plainNs / 1e6;
+        table_.add({measure, Fixed(ms, 1) + QStringLiteral(" ms"), Fixed(plainMs, 1) + QStringLiteral(" ms (one plain pass)"),
+                    Fixed(ms / plainMs, 2) + QStringLiteral("×"), QStringLiteral("< 50 ms"),
+                    ms < 50 ? Verdict::Met : Verdict::Missed});
+    }
+    addScalingRow(QStringLiteral("7. Scaling: instructions to verify 10 MB ÷ 1 MB"), QStringLiteral("bench_verify"),
+                  QStringLiteral("tandrel_bench_verify_all"));
 }
 
 // One receive: the receiver opens its input on the idle device and starts, then
@@ -645,6 +676,10 @@ several runs, taken in alternating order with the baseline's.
    and 1.5 from run to run: the dump is no bigger than the heap's own slack.
 6. **Scaling**: instructions (callgrind) spent cutting a 10 MB and a 1 MB dump
    into messages as the send loop does (`bench_cut`), their ratio.
+7. **Verify**: the verifier on a 10 MB made-up GT-3 dump (`bench_verify`), the
+   median of five runs, three times over, against one plain pass that sums every
+   byte of the same dump and counts its F7s; then callgrind's instructions for
+   10 MB and 1 MB, their ratio.
 )");
     file.write(text.toUtf8());
 }
@@ -671,6 +706,8 @@ int BenchSuite::run()
     jack_.reset();
     if (wanted(QStringLiteral("scaling")))
         measureScaling();
+    if (wanted(QStringLiteral("verify")))
+        measureVerify();
 
     const QString table = table_.markdown();
     std::printf("\n%s", qPrintable(table));

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tandrel::testing {
@@ -61,6 +62,10 @@ private:
 
     void measureStartupAndMemory();
     void measureScaling();
+    void measureVerify();
+    std::optional<double> instructions(const QString& valgrind, const QString& program, const QString& function,
+                                       std::size_t bytes);
+    void addScalingRow(const QString& measure, const QString& program, const QString& function);
     void measureReceive();
     void measureSend();
     void measureTransfers(const QString& title, const QString& word,

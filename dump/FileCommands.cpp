@@ -51,6 +51,7 @@ void frmMain::cmdSave_Click()
     IgnoreFailure([&] { return WriteSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
     bDumpUnsaved = false;
     MAIN.sSysexData.clear();
+    IgnoreFailure([&] { dumpReplaced(); });
     IgnoreFailure([&] { setStatusColour(kGreen); });
     IgnoreFailure([&] { cmdFocus->setFocus(); });
 }
@@ -81,6 +82,7 @@ void frmMain::cmdOpen_Click()
         displayName = dsCmDlg.FilePath().mid(dsCmDlg.FolderPath().size());
     });
     IgnoreFailure([&] { return ReadSyxFile(dsCmDlg.FilePath(), MAIN.sSysexData); });
+    IgnoreFailure([&] { dumpReplaced(); });
     IgnoreFailure([&] { cmdFocus->setFocus(); });
     IgnoreFailure([&] {
         setStatusText(QLatin1Char(' ') + displayName + QStringLiteral(" open") + QLatin1Char('\r')

@@ -35,6 +35,7 @@ void frmMain::cmdReceive_Click()
     setStatusColour(kGreen);
     cmdFocus->setFocus();
     MAIN.sSysexData.clear();
+    dumpReplaced();
     setStatusText(QStringLiteral("Ready to Receive or Open"));
 }
 
@@ -67,6 +68,7 @@ void frmMain::MIDIInput1_Message()
         MIDIInput1.setCommand(MIDIInput::DiscardOldest);
     }
     bDumpUnsaved = true;
+    dumpGrew();
 }
 
 void frmMain::MIDIInput1_Error(std::int16_t ErrorCode, const QString& ErrorMessage)

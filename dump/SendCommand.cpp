@@ -53,6 +53,8 @@ void frmMain::cmdSend_Click()
         });
         return;
     }
+    if (!confirmDamagedSend())
+        return;
 
     IgnoreFailure([&] { proSend->setMin(0); });
     IgnoreFailure([&] { proSend->setMax(static_cast<float>(MAIN.sSysexData.size()) / 4); });

@@ -9,7 +9,8 @@ namespace tandrel {
 class MessageBoxes {
 public:
     //! Button-and-icon codes.
-    enum Style { vbOKOnly = 0, vbYesNoCancelQuestion = 35 };
+    //! vbYesNoWarningDefaultNo: Yes and No with a warning icon, No the default and Esc's answer.
+    enum Style { vbOKOnly = 0, vbYesNoCancelQuestion = 35, vbYesNoWarningDefaultNo = 308 };
     //! Answers.
     enum Answer { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 

@@ -55,6 +55,13 @@ int QtMessageBoxes::MsgBox(const QString& prompt, int style, const QString& titl
         default: return vbCancel;
         }
     }
+    if (style == vbYesNoWarningDefaultNo) {
+        box.setIcon(QMessageBox::Warning);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? vbYes : vbNo;
+    }
     box.setIcon(QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

@@ -37,7 +37,11 @@ int FakeMessageBoxes::MsgBox(const QString& prompt, int style, const QString& ti
         answers.pop_front();
         return a;
     }
-    return style == vbYesNoCancelQuestion ? vbCancel : vbOK;
+    switch (style) {
+    case vbYesNoCancelQuestion: return vbCancel;
+    case vbYesNoWarningDefaultNo: return vbNo;
+    default: return vbOK;
+    }
 }
 
 QString MemorySettingsStore::read(const QString& key, const QString& defaultValue) const

@@ -57,7 +57,7 @@ private:
 };
 
 //! Message boxes that answer from `answers`, one per box. A box with no scripted
-//! answer gets OK, or Cancel where it has one. Every box is recorded.
+//! answer gets OK, or Cancel where it has one, or No where No is the default. Every box is recorded.
 class FakeMessageBoxes : public MessageBoxes {
 public:
     struct Box {

@@ -191,6 +191,7 @@ TEST(SendCommand, SendsEveryWholeMessageInOrderAndEndsReady)
         f.MAIN.sSysexData = k.dump;
         f.MAIN.lByteCount = 99;
         f.w->bDumpUnsaved = true;
+        f.fake.boxes.answers = {MessageBoxes::vbYes};  // a damaged dump is sent anyway
         f.w->cmdSend->click();
         EXPECT_EQ(f.out.sent, k.sent);
         // The status goes before every transmission, and once more before a search that finds no further F7.
