@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WindowShape.h"
 
+#include "platform/DesktopCompositor.h"
+
 #include <QWidget>
 
 namespace tandrel {
@@ -43,8 +45,21 @@ QRegion WindowOutline()
     return body.united(tab).translated(-kFrameLeft, -kFrameTop);
 }
 
-void ApplyWindowShape(QWidget& window)
+WindowShaping ChosenWindowShaping()
 {
+    // Without a compositor a translucent window's clear pixels show black.
+    return DesktopComposites() ? WindowShaping::Translucent : WindowShaping::Cut;
+}
+
+void ApplyWindowShape(QWidget& window, WindowShaping how)
+{
+    if (how == WindowShaping::Translucent) {
+        window.setAttribute(Qt::WA_TranslucentBackground);
+        // A filled background would paint the corners the outline leaves out.
+        window.setAutoFillBackground(false);
+    }
+    // Under Wayland the mask limits only where input lands; an X server cuts
+    // drawing and input alike.
     window.setMask(WindowOutline());
 }
 
