@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the real program on a private X server and looks at it from outside: the
-// X window's shape, where clicks land, a screenshot of the face, and a drag.
+// X window's shape, where clicks land, a screenshot of the face, and a drag, at
+// one and two device pixels to a pixel.
 #include "app/WindowShape.h"
 #include "platform/QtServices.h"
 #include "setup/SettingsKeys.h"
+#include "support/PrivateDisplay.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -21,83 +21,25 @@
 #include <gtest/gtest.h>
 
 using namespace tandrel;
+using tandrel::testing::PrivateDisplay;
 
 namespace {
 
-class X11Session : public ::testing::Test {
+class X11Session : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "xprop", "import"})
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils, imagemagick)";
-        // Only a display with no lock file and no socket, abstract or in /tmp/.X11-unix:
-        // a client tries the abstract one first and could reach someone else's server.
-        QFile unix("/proc/net/unix");
-        const QString sockets = unix.open(QIODevice::ReadOnly) ? QString::fromLatin1(unix.readAll()) : QString();
-        for (int display = 20, tries = 0; display < 200 && tries < 4; ++display) {
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)) || QFile::exists(socket) ||
-                sockets.contains(QRegularExpression(QRegularExpression::escape(socket) + "\\s*$",
-                                                    QRegularExpression::MultilineOption)))
-                continue;
-            ++tries;
-            if (startXvfb(u':' + QString::number(display)))
-                return;
-        }
-        FAIL() << "no private X server came up; its last words:\n" << xvfbLog_;
+        const QString why = display_.start({1024, 768});
+        ASSERT_TRUE(why.isEmpty()) << why.toStdString();
     }
+    void TearDown() override { PrivateDisplay::stop(app_); }
 
-    // -ac lets every local client in, also where the server cannot list this host's
-    // addresses; the server is used only once a client has got in.
-    bool startXvfb(const QString& display)
-    {
-        xvfb_.start("Xvfb",
-                    {display, "-displayfd", "1", "-ac", "-screen", "0", "800x600x24", "-br", "-nolisten", "tcp"});
-        QByteArray ready;
-        QElapsedTimer clock;
-        clock.start();
-        while (xvfb_.waitForStarted(10000) && !ready.contains('\n') && clock.elapsed() < 20000 &&
-               xvfb_.state() == QProcess::Running) {
-            xvfb_.waitForReadyRead(500);
-            ready += xvfb_.readAllStandardOutput();
-        }
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("DISPLAY", display);
-        env_.remove("WAYLAND_DISPLAY");
-        if (ready.contains('\n') && !xdotool({"getdisplaygeometry"}).trimmed().isEmpty())
-            return true;
-        stop(xvfb_);
-        xvfbLog_ = xvfb_.readAllStandardError().toStdString();
-        return false;
-    }
-
-    static void stop(QProcess& p)
-    {
-        if (p.state() != QProcess::NotRunning)
-            p.terminate();
-        if (!p.waitForFinished(5000)) {
-            p.kill();
-            p.waitForFinished(5000);
-        }
-    }
-    void TearDown() override
-    {
-        stop(app_);
-        stop(xvfb_);
-    }
-
-    QString x(const QString& tool, const QStringList& args)
-    {
-        QProcess p;
-        p.setProcessEnvironment(env_);
-        p.start(tool, args);
-        if (!p.waitForFinished(15000))
-            p.kill();  // reaped as p goes
-        return QString::fromLocal8Bit(p.readAllStandardOutput());
-    }
-    QString xdotool(const QStringList& args) { return x("xdotool", args); }
-    static QStringList at(QPoint p) { return {QString::number(p.x()), QString::number(p.y())}; }
+    QString x(const QString& tool, const QStringList& args) { return display_.run(tool, args); }
+    QString xdotool(const QStringList& args) { return display_.xdotool(args); }
+    static QStringList at(QPoint p) { return PrivateDisplay::at(p); }
 
     QRect geometryOf(const QString& id)
     {
@@ -108,20 +50,22 @@ protected:
         return {f("Absolute upper-left X"), f("Absolute upper-left Y"), f("Width"), f("Height")};
     }
 
-    QProcess xvfb_, app_;
-    QProcessEnvironment env_;
-    std::string xvfbLog_;
+    PrivateDisplay display_;
+    QProcess app_;
 };
 
-TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
+TEST_P(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
 {
+    const int scale = GetParam();  // device pixels to a pixel
     // Settings of an earlier run, so that no first-run setup dialog comes up.
     QTemporaryDir home, runtime;  // both private to us, as a runtime folder must be
     QSettingsStore(home.filePath("Tandrel/Tandrel.conf")).write(settings::kUserSetup, "1");
-    env_.insert("QT_QPA_PLATFORM", "xcb");
-    env_.insert("XDG_CONFIG_HOME", home.path());
-    env_.insert("XDG_RUNTIME_DIR", runtime.path());
-    app_.setProcessEnvironment(env_);
+    QProcessEnvironment env = display_.environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QT_SCALE_FACTOR", QString::number(scale));
+    env.insert("XDG_CONFIG_HOME", home.path());
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    app_.setProcessEnvironment(env);
     app_.setProcessChannelMode(QProcess::ForwardedChannels);
     app_.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tandrel", {});
     ASSERT_TRUE(app_.waitForStarted(10000));
@@ -142,15 +86,19 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
     }
     ASSERT_FALSE(id.isEmpty()) << "the main window never showed";
     const QRect window = geometryOf(id);
-    ASSERT_EQ(window.size(), QSize(451, 238));
+    ASSERT_EQ(window.size(), QSize(451, 238) * scale);
     const QRegion outline = WindowOutline();
+    // Without a compositor a translucent window would show black where it is clear:
+    // the window keeps an opaque visual and lets the X server cut it.
+    EXPECT_TRUE(x("xwininfo", {"-id", id}).contains(QRegularExpression("Depth:\\s*24\\b")));
 
-    // The X server holds the outline as the window's bounding shape.
+    // The X server holds the outline, scaled whole, as the window's bounding shape.
     const QString shape = x("xwininfo", {"-id", id, "-shape"});
     const auto e = QRegularExpression("Window shape extents:\\s*(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)").match(shape);
     ASSERT_TRUE(e.hasMatch()) << "the window is not shaped:\n" << shape.toStdString();
+    const QRect bounds = outline.boundingRect();
     EXPECT_EQ(QRect(e.captured(3).toInt(), e.captured(4).toInt(), e.captured(1).toInt(), e.captured(2).toInt()),
-              outline.boundingRect());
+              QRect(bounds.topLeft() * scale, bounds.size() * scale));
 
     // Clicks outside the outline reach whatever lies behind the window.
     const struct {
@@ -160,7 +108,7 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
                   {"former title bar", {60, 5}, false}};
     for (const auto& p : probes) {
         const QString under =
-            xdotool(QStringList{"mousemove"} + at(window.topLeft() + p.at) + QStringList{"getmouselocation"});
+            xdotool(QStringList{"mousemove"} + at(window.topLeft() + p.at * scale) + QStringList{"getmouselocation"});
         EXPECT_EQ(QRegularExpression("window:(\\d+)").match(under).captured(1) == id, p.ours) << p.where;
     }
     xdotool({"mousemove", "0", "0"});
@@ -168,29 +116,27 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
 
     // The screenshot: black root (-br) wherever the outline cuts the window away, the
     // face inside it, and the navy name on the tab.
-    const QString dir = qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tests/app/screenshots";
-    QDir().mkpath(dir);
-    x("import", {"-window", "root", dir + "/screen.png"});
-    const QImage face = QImage(dir + "/screen.png").copy(window).convertToFormat(QImage::Format_RGB32);
+    const QString dir = PrivateDisplay::screenshotFolder(), name = QStringLiteral("x11-scale%1").arg(scale);
+    const QImage face = display_.screenshot(dir + "/" + name + "-screen.png").copy(window);
     ASSERT_EQ(face.size(), window.size()) << "no screenshot in " << dir.toStdString();
-    face.save(dir + "/main-window.png");
-    std::cout << "screenshot: " << (dir + "/main-window.png").toStdString() << "\n";
+    face.save(dir + "/" + name + ".png");
+    std::cout << "screenshot: " << (dir + "/" + name + ".png").toStdString() << "\n";
     int leaks = 0, holes = 0, inside = 0, ink = 0;
     for (int yy = 0; yy < window.height(); ++yy)
         for (int xx = 0; xx < window.width(); ++xx) {
             const QColor c = face.pixelColor(xx, yy);
-            const bool in = outline.contains(QPoint(xx, yy)), black = (c.rgb() & 0xFFFFFF) == 0;
+            const bool in = outline.contains(QPoint(xx / scale, yy / scale)), black = (c.rgb() & 0xFFFFFF) == 0;
             inside += in;
             (in ? holes : leaks) += in == black;
-            ink += QRect(150, 8, 130, 36).contains(xx, yy) &&
+            ink += QRect(150, 8, 130, 36).contains(xx / scale, yy / scale) &&
                    std::abs(c.red() - 40) + std::abs(c.green() - 44) + std::abs(c.blue() - 79) < 60;
         }
     EXPECT_EQ(leaks, 0) << "pixels drawn outside the outline";
     EXPECT_LT(holes, inside / 200) << "black pixels inside the outline";
-    EXPECT_GT(ink, 150) << "the name on the tab is missing";
+    EXPECT_GT(ink, 150 * scale * scale) << "the name on the tab is missing";
 
     // Dragging the bare face with the right button moves the window with the pointer.
-    const QPoint grab = window.topLeft() + QPoint(224, 70), to = grab + QPoint(50, 20);
+    const QPoint grab = window.topLeft() + QPoint(224, 70) * scale, to = grab + QPoint(50, 20);
     xdotool(QStringList{"mousemove"} + at(grab) + QStringList{"mousedown", "3"});
     xdotool(QStringList{"mousemove"} + at((grab + to) / 2));
     xdotool(QStringList{"mousemove"} + at(to) + QStringList{"mouseup", "3"});
@@ -205,5 +151,8 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
         std::cout << "not checking the window icon: Qt's SVG image plugin is not installed (package libqt6svg6)\n";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Scales, X11Session, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& scale) { return "x" + std::to_string(scale.param); });
 
 }  // namespace
