@@ -134,9 +134,13 @@ QPixmap FacePicture(qreal devicePixelRatio)
     screw(p, QPointF(423, 118));
 
     // Cut to the smooth outline, each edge pixel kept as far as the outline covers
-    // it: a painter's clip path would cut it whole or not at all.
-    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    p.fillPath(outline, Qt::black);
+    // it (a painter's clip path would cut it whole or not at all): clear what lies
+    // between the picture's edges and the outline.
+    QPainterPath beyond = outline;
+    beyond.addRect(QRectF(-2, -2, size.width() + 4, size.height() + 4));
+    beyond.setFillRule(Qt::OddEvenFill);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    p.fillPath(beyond, Qt::black);
     p.end();
     return QPixmap::fromImage(face);
 }
