@@ -91,21 +91,25 @@ protected:
         weston_.setProcessEnvironment(env_);
         weston_.setStandardOutputFile(runtime_.filePath("weston.log"));
         weston_.setStandardErrorFile(runtime_.filePath("weston.log"));
-        weston_.start("weston", {"--backend=x11-backend.so", "--use-pixman", "--shell=desktop-shell.so",
-                                 "--socket=tandrel", QStringLiteral("--width=%1").arg(kOutput.width()),
-                                 QStringLiteral("--height=%1").arg(kOutput.height()),
-                                 "--config=" + ini.fileName()});
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 20000 && weston_.state() != QProcess::NotRunning) {
-            // The desktop is up once nothing but the pointer, parked, differs from it.
-            // weston follows the pointer only once it has come in from outside.
-            display_.xdotool(QStringList{"mousemove"} + PrivateDisplay::at(kAway + QPoint(40, 40)));
-            pointTo(kAway);
-            const QImage shot = display_.screenshot(runtime_.filePath("desktop.png"));
-            if (!shot.isNull() && ::windowsIn(shot, QRect(QPoint(), kOutput), pointer_).isEmpty())
-                return;
-            QThread::msleep(200);
+        // Now and then weston's X11 backend gives up at once ("failed to create
+        // compositor backend"); a second start comes up.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            weston_.start("weston", {"--backend=x11-backend.so", "--use-pixman", "--shell=desktop-shell.so",
+                                     "--socket=tandrel", QStringLiteral("--width=%1").arg(kOutput.width()),
+                                     QStringLiteral("--height=%1").arg(kOutput.height()),
+                                     "--config=" + ini.fileName()});
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 15000 && !weston_.waitForFinished(200)) {
+                // The desktop is up once nothing but the pointer, parked, differs from
+                // it. weston follows the pointer only once it has come in from outside.
+                display_.xdotool(QStringList{"mousemove"} + PrivateDisplay::at(kAway + QPoint(40, 40)));
+                pointTo(kAway);
+                const QImage shot = display_.screenshot(runtime_.filePath("desktop.png"));
+                if (!shot.isNull() && ::windowsIn(shot, QRect(QPoint(), kOutput), pointer_).isEmpty())
+                    return;
+            }
+            PrivateDisplay::stop(weston_);
         }
         const QString kept = PrivateDisplay::screenshotFolder() + "/wayland-no-desktop.png";
         QFile::remove(kept);
