@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the real program as a Wayland client of a private weston, nested in a
 // private X server, and looks at weston's screen: the desktop shows around the
-// outline, the face and its lettering inside it, the About window comes and goes,
-// and a drag moves the window, at one and two device pixels to a pixel.
+// outline, the face and its lettering inside it, the About window and the setup
+// dialog come and go, and a drag moves the window, at several scales.
 #include "app/WindowShape.h"
 #include "platform/QtServices.h"
 #include "setup/SettingsKeys.h"
@@ -218,11 +218,16 @@ TEST_P(WaylandSession, TheWindowShowsOnlyItsOutlineAndWorks)
     EXPECT_LT(std::abs(qRed(centre) - 220) + std::abs(qGreen(centre) - 188) + std::abs(qBlue(centre) - 140), 60)
         << "the centre does not show the face's tan";
 
-    // About opens a window of its own, tan, with no black in it, and Enter closes
-    // it. It may cover the face: it is what changed since the face showed alone,
-    // but for the focus, which moves from Receive to About.
-    const QRect aboutButton = toDevice.mapRect(QRect(187, 181, 74, 21)).translated(origin);
-    const QRegion focus = QRegion(aboutButton) + toDevice.mapRect(QRect(56, 101, 84, 34)).translated(origin);
+    // About and Setup each open a window of their own, tan, with no black in it,
+    // and a key closes it. It may cover the face: it is what changed since the face
+    // showed alone, but for the focus, which moves from Receive to the button.
+    const struct {
+        const char* name; QRect button; QSize inside; const char* closedBy;
+    } dialogs[] = {{"about", {187, 181, 74, 21}, {274, 182}, "Return"},
+                   {"setup", {109, 181, 74, 21}, {302, 185}, "Escape"}};
+    QRegion focus = toDevice.mapRect(QRect(56, 101, 84, 34)).translated(origin);
+    for (const auto& d : dialogs)
+        focus += toDevice.mapRect(d.button).translated(origin);
     const auto changed = [&](const QImage& now) {
         QRect found;
         for (int y = 0; y < now.height(); ++y)
@@ -232,32 +237,36 @@ TEST_P(WaylandSession, TheWindowShowsOnlyItsOutlineAndWorks)
                     found |= QRect(x, y, 1, 1);
         return found;
     };
-    pointTo(aboutButton.center());
-    display_.xdotool({"click", "1"});
-    pointTo(kAway);
-    QRect about;
-    for (clock.restart(); about.isEmpty() && clock.elapsed() < 10000; QThread::msleep(200)) {
-        const QImage withAbout = shot(name + "-about");
-        const QRect shown = changed(withAbout);
-        if (shown.width() < 274 * scale || shown.height() < 182 * scale)
-            continue;
-        about = shown;
-        int tan = 0, black = 0;
-        for (int y = about.top(); y <= about.bottom(); ++y)
-            for (int x = about.left(); x <= about.right(); ++x) {
-                const QRgb c = withAbout.pixel(x, y);
-                tan += (c & 0xFFFFFF) == (qRgb(220, 188, 140) & 0xFFFFFF);
-                black += qRed(c) + qGreen(c) + qBlue(c) < 24;
-            }
-        EXPECT_GT(tan, 274 * 182 * scale * scale / 2) << "the About window is not tan";
-        EXPECT_LT(black, about.width() * about.height() / 100) << "black areas in the About window";
+    for (const auto& d : dialogs) {
+        SCOPED_TRACE(d.name);
+        pointTo(toDevice.mapRect(d.button).translated(origin).center());
+        display_.xdotool({"click", "1"});
+        pointTo(kAway);
+        const QSize inside = d.inside * scale;
+        QRect dialog;
+        for (clock.restart(); dialog.isEmpty() && clock.elapsed() < 10000; QThread::msleep(200)) {
+            const QImage withDialog = shot(name + "-" + d.name);
+            const QRect shown = changed(withDialog);
+            if (shown.width() < inside.width() || shown.height() < inside.height())
+                continue;
+            dialog = shown;
+            int tan = 0, black = 0;
+            for (int y = dialog.top(); y <= dialog.bottom(); ++y)
+                for (int x = dialog.left(); x <= dialog.right(); ++x) {
+                    const QRgb c = withDialog.pixel(x, y);
+                    tan += (c & 0xFFFFFF) == (qRgb(220, 188, 140) & 0xFFFFFF);
+                    black += qRed(c) + qGreen(c) + qBlue(c) < 24;
+                }
+            EXPECT_GT(tan, inside.width() * inside.height() * 2 / 5) << "the window is not tan";
+            EXPECT_LT(black, dialog.width() * dialog.height() / 100) << "black areas in the window";
+        }
+        ASSERT_FALSE(dialog.isEmpty()) << "the window never opened";
+        key(d.closedBy);
+        QRect left = dialog;
+        for (clock.restart(); !left.isEmpty() && clock.elapsed() < 10000; QThread::msleep(200))
+            left = changed(shot(name + "-" + d.name + "-closed"));
+        EXPECT_TRUE(left.isEmpty()) << "the window left something behind";
     }
-    ASSERT_FALSE(about.isEmpty()) << "the About window never opened";
-    key("Return");
-    QRect left = about;
-    for (clock.restart(); !left.isEmpty() && clock.elapsed() < 10000; QThread::msleep(200))
-        left = changed(shot(name + "-about-closed"));
-    EXPECT_TRUE(left.isEmpty()) << "the About window left something behind";
 
     // A drag on the bare face moves the window with the pointer (weston moves it,
     // once asked by the window).
