@@ -8,11 +8,9 @@
 #include "setup/SettingsKeys.h"
 #include "support/PrivateDisplay.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLibraryInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -33,8 +31,9 @@ namespace {
 const QRgb kDesktop = qRgb(46, 139, 87);
 const QSize kOutput(1000, 700);
 // Where the pointer rests between steps. weston keeps drawing it where it last
-// was, even once it has left: in the output's last pixel, where weston places no
-// window, hardly any of it shows. Keys go to weston while the pointer is inside it.
+// was, even once it has left: in the output's bottom right pixel, where the
+// outline never reaches, hardly any of it shows. Keys go to weston while the
+// pointer is inside it.
 const QPoint kAway(kOutput.width() - 1, kOutput.height() - 1);
 
 bool isDesktop(QRgb c)
