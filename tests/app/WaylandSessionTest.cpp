@@ -90,8 +90,9 @@ protected:
         weston_.setProcessEnvironment(env_);
         weston_.setStandardOutputFile(runtime_.filePath("weston.log"));
         weston_.setStandardErrorFile(runtime_.filePath("weston.log"));
-        // Now and then weston's X11 backend gives up at once ("failed to create
-        // compositor backend"); a second start comes up.
+        // Should weston's X11 backend give up at once ("failed to create compositor
+        // backend", as it did while the X server still reset itself between
+        // clients), a second start comes up.
         for (int attempt = 0; attempt < 3; ++attempt) {
             weston_.start("weston", {"--backend=x11-backend.so", "--use-pixman", "--shell=desktop-shell.so",
                                      "--socket=tandrel", QStringLiteral("--width=%1").arg(kOutput.width()),

@@ -33,11 +33,14 @@ QString PrivateDisplay::start(QSize size)
 }
 
 // -ac lets every local client in, also where the server cannot list this host's
-// addresses; the server is used only once a client has got in.
+// addresses; the server is used only once a client has got in. -noreset keeps it
+// from resetting, and turning clients away meanwhile, each time its last client
+// leaves (as the tool that checks it has come up does).
 bool PrivateDisplay::startOn(const QString& display, QSize size)
 {
     const QString screen = QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height());
-    xvfb_.start("Xvfb", {display, "-displayfd", "1", "-ac", "-screen", "0", screen, "-br", "-nolisten", "tcp"});
+    xvfb_.start("Xvfb",
+                {display, "-displayfd", "1", "-ac", "-noreset", "-screen", "0", screen, "-br", "-nolisten", "tcp"});
     QByteArray ready;
     QElapsedTimer clock;
     clock.start();
