@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/FacePicture.h"
 
+#include "app/WindowShape.h"
+
 #include <QFont>
 #include <QImage>
 #include <QLinearGradient>
@@ -8,13 +10,15 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <cmath>
+
 namespace tandrel {
 
 namespace {
 
 const QColor kTan(220, 188, 140);
 const QColor kNavy(40, 44, 79);
-const QColor kUmber(110, 82, 46);
+const QColor& kUmber = kFaceRim;
 
 // The outline as a smooth path, so that the rim follows the curve that the mask
 // cuts instead of the mask's pixel steps.
@@ -28,7 +32,7 @@ QPainterPath outlinePath()
 }
 
 // Strokes the outline with `brush` in a band `inset` pixels deep; the half of the
-// stroke outside the outline falls under the window's mask.
+// stroke outside the outline is cut away at the end.
 void band(QPainter& p, const QPainterPath& outline, double inset, const QBrush& brush)
 {
     p.strokePath(outline, QPen(brush, inset * 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -79,16 +83,23 @@ void screw(QPainter& p, QPointF at)
 
 }  // namespace
 
-QPixmap FacePicture()
+QPixmap FacePicture(qreal devicePixelRatio)
 {
-    QImage face(449, 235, QImage::Format_RGB32);
-    face.fill(kTan);
+    const QSize size(449, 235);
+    // Whole device pixels, enough to cover the last pixel at a fractional ratio.
+    QImage face(QSize(static_cast<int>(std::ceil(size.width() * devicePixelRatio)),
+                      static_cast<int>(std::ceil(size.height() * devicePixelRatio))).expandedTo(size),
+                QImage::Format_ARGB32_Premultiplied);
+    face.setDevicePixelRatio(devicePixelRatio);
+    face.fill(Qt::transparent);
     QPainter p(&face);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
+    // Never a pixel outside the window's mask, so that a translucent window shows
+    // nothing where no click would land.
     const QPainterPath outline = outlinePath();
-    p.setClipPath(outline);
+    p.setClipRegion(WindowOutline());
 
     // Lit from above: a little lighter at the top, a little darker at the bottom.
     QLinearGradient light(0, 0, 0, 235);
@@ -121,6 +132,15 @@ QPixmap FacePicture()
 
     screw(p, QPointF(26, 118));
     screw(p, QPointF(423, 118));
+
+    // Cut to the smooth outline, each edge pixel kept as far as the outline covers
+    // it (a painter's clip path would cut it whole or not at all): clear what lies
+    // between the picture's edges and the outline.
+    QPainterPath beyond = outline;
+    beyond.addRect(QRectF(-2, -2, size.width() + 4, size.height() + 4));
+    beyond.setFillRule(Qt::OddEvenFill);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    p.fillPath(beyond, Qt::black);
     p.end();
     return QPixmap::fromImage(face);
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WindowShape.h"
 
+#include "platform/DesktopCompositor.h"
+
+#include <QEvent>
 #include <QWidget>
+#include <QWindow>
 
 namespace tandrel {
 
@@ -34,6 +38,29 @@ QRegion roundedRect(const QRect& r, int cornerWidth, int cornerHeight)
     return shape;
 }
 
+// Gives the outline to the window system again each time the window shows. Qt's
+// Wayland client hands a mask set before the window's surface exists to the
+// compositor unscaled, so that at a scale of 2 clicks land only in the outline's
+// top left quarter; once the surface exists the mask goes through scaled.
+class MaskKeeper : public QObject {
+public:
+    explicit MaskKeeper(QWidget& window) : QObject(&window), window_(window) { window.installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // The surface is made as the window shows, after this event.
+        if (watched == &window_ && event->type() == QEvent::Show)
+            QMetaObject::invokeMethod(this, [this] {
+                if (QWindow* w = window_.windowHandle())
+                    w->setMask(WindowOutline());
+            }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    QWidget& window_;
+};
+
 }  // namespace
 
 QRegion WindowOutline()
@@ -43,9 +70,23 @@ QRegion WindowOutline()
     return body.united(tab).translated(-kFrameLeft, -kFrameTop);
 }
 
-void ApplyWindowShape(QWidget& window)
+WindowShaping ChosenWindowShaping()
 {
+    // Without a compositor a translucent window's clear pixels show black.
+    return DesktopComposites() ? WindowShaping::Translucent : WindowShaping::Cut;
+}
+
+void ApplyWindowShape(QWidget& window, WindowShaping how)
+{
+    if (how == WindowShaping::Translucent) {
+        window.setAttribute(Qt::WA_TranslucentBackground);
+        // A filled background would paint the corners the outline leaves out.
+        window.setAutoFillBackground(false);
+    }
+    // Under Wayland the mask limits only where input lands; an X server cuts
+    // drawing and input alike.
     window.setMask(WindowOutline());
+    new MaskKeeper(window);
 }
 
 }  // namespace tandrel

@@ -42,8 +42,6 @@ frmMain::frmMain(Services& services, DumpState& state, QWidget* parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kTan);
     setPalette(pal);
-    setAutoFillBackground(true);
-    face_ = FacePicture();
     buildControls();
     buildVerdictLamp();
 
@@ -272,7 +270,15 @@ void frmMain::cmdAbout_Click()
 
 void frmMain::paintEvent(QPaintEvent*)
 {
+    // Drawn for the screen's pixel density, and again when the window moves to a
+    // screen of another.
+    if (face_.isNull() || face_.devicePixelRatio() != devicePixelRatioF())
+        face_ = FacePicture(devicePixelRatioF());
     QPainter painter(this);
+    // A window cut to its mask shows every pixel inside it: the rim's colour
+    // fills those the face's smooth edge leaves partly clear.
+    if (!testAttribute(Qt::WA_TranslucentBackground))
+        painter.fillRect(rect(), kFaceRim);
     painter.drawPixmap(0, 0, face_);
 }
 

@@ -4,8 +4,10 @@
 set -eu
 set -- "${1:-runtime}"
 
-runtime="cmake g++ make pkg-config qt6-base-dev libqt6svg6 librtmidi-dev libgl-dev"
-test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick
+# qt6-wayland makes Tandrel a native client under Wayland; libxcb1-dev lets it ask
+# an X server whether a compositing manager runs.
+runtime="cmake g++ make pkg-config qt6-base-dev qt6-wayland libxcb1-dev libqt6svg6 librtmidi-dev libgl-dev"
+test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick weston
       desktop-file-utils appstream clang libclang-rt-dev"
 case "$1" in
   runtime) packages=$runtime ;;

@@ -1,18 +1,69 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window's face: the outline, what it keeps and cuts away, and the controls
-// laid out inside it.
+// The main window's face: the outline, what it keeps and cuts away, the controls
+// laid out inside it, and the face as drawn for screens of several pixel densities.
+// The suite also runs at QT_SCALE_FACTOR=2, where the window itself is drawn at two
+// device pixels to a pixel.
 #include "app/FacePicture.h"
 #include "app/WindowShape.h"
 #include "app/frmMain.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QTransform>
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
 using namespace tandrel;
+
+namespace {
+
+// The outline in device pixels, scaled as Qt scales a window's mask.
+QRegion deviceOutline(qreal ratio)
+{
+    return QTransform::fromScale(ratio, ratio).map(WindowOutline() & QRect(0, 0, 451, 238));
+}
+
+// What lies `by` device pixels or more inside `r`.
+QRegion eroded(const QRegion& r, int by)
+{
+    return r & r.translated(by, 0) & r.translated(-by, 0) & r.translated(0, by) & r.translated(0, -by);
+}
+
+struct Census {
+    int leaks = 0;     // pixels with colour outside the outline
+    int holes = 0;     // pixels not fully drawn well inside it
+    int partial = 0;   // pixels partly drawn: the antialiased rim
+    int ink = 0;       // navy pixels where the tab bears the name
+    int detailed = 0;  // 2 × 2 blocks under the name that are not one colour
+};
+
+Census census(const QImage& shown, qreal ratio)
+{
+    const QImage image = shown.convertToFormat(QImage::Format_ARGB32);
+    const QRegion outline = deviceOutline(ratio), inner = eroded(outline, 2 * int(std::ceil(ratio)));
+    const QRect name = QTransform::fromScale(ratio, ratio).mapRect(QRect(150, 8, 130, 36));
+    Census c;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            c.leaks += qAlpha(p) != 0 && !outline.contains(QPoint(x, y));
+            c.holes += qAlpha(p) != 255 && inner.contains(QPoint(x, y));
+            c.partial += qAlpha(p) != 0 && qAlpha(p) != 255;
+            if (!name.contains(x, y))
+                continue;
+            c.ink += std::abs(qRed(p) - 40) + std::abs(qGreen(p) - 44) + std::abs(qBlue(p) - 79) < 60;
+            if (x % 2 == 0 && y % 2 == 0 && x + 1 < image.width() && y + 1 < image.height())
+                c.detailed += p != image.pixel(x + 1, y) || p != image.pixel(x, y + 1) || p != image.pixel(x + 1, y + 1);
+        }
+    return c;
+}
+
+}  // namespace
 
 TEST(WindowOutline, KeepsTheFaceAndCutsAwayTheRest)
 {
@@ -78,4 +129,38 @@ TEST(WindowOutline, FramesTheFaceAndTheControlsAndSurvivesMinimising)
     EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
     w.showNormal();
     EXPECT_EQ(w.mask(), outline);
+}
+
+// The window as drawn, before the window system cuts it: a translucent window leaves
+// every pixel outside the outline clear; one that is cut needs every pixel in it opaque.
+TEST(WindowShaping, PaintsWhatEachWayOfShapingNeeds)
+{
+    const struct {
+        const char* name; WindowShaping how; bool translucent;
+    } cases[] = {{"cut", WindowShaping::Cut, false}, {"translucent", WindowShaping::Translucent, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tandrel::testing::FakeServices fake;
+        DumpState MAIN;
+        frmMain w(fake.services, MAIN);
+        ApplyWindowShape(w, c.how);
+        EXPECT_EQ(w.testAttribute(Qt::WA_TranslucentBackground), c.translucent);
+        EXPECT_EQ(w.mask(), WindowOutline()) << "clicks outside the outline must pass through";
+        w.show();
+        const qreal ratio = w.devicePixelRatioF();
+        const QImage shown = w.grab().toImage();
+        ASSERT_EQ(shown.size(), QSize(451, 238) * ratio);
+        const Census seen = census(shown, ratio);
+        EXPECT_EQ(seen.holes, 0);
+        if (c.translucent) {
+            EXPECT_EQ(seen.leaks, 0) << "drawn outside the outline";
+            EXPECT_GT(seen.partial, 300 * ratio) << "the rim is not antialiased";
+        } else {
+            EXPECT_EQ(seen.partial, 0) << "pixels the window system would show black";
+        }
+        EXPECT_GT(seen.ink, 150 * ratio * ratio) << "the name on the tab is missing";
+        if (ratio >= 2) {
+            EXPECT_GT(seen.detailed, 100) << "the face is drawn for a lower density than the screen's";
+        }
+    }
 }

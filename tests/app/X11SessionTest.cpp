@@ -1,103 +1,85 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the real program on a private X server and looks at it from outside: the
-// X window's shape, where clicks land, a screenshot of the face, and a drag.
+// X window's shape, where clicks land, a screenshot of the face, and a drag, at
+// several scales, and once with the compositing manager's selection taken.
 #include "app/WindowShape.h"
 #include "platform/QtServices.h"
 #include "setup/SettingsKeys.h"
+#include "support/PrivateDisplay.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTransform>
 
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 using namespace tandrel;
+using tandrel::testing::PrivateDisplay;
 
 namespace {
 
-class X11Session : public ::testing::Test {
+struct Session {
+    double scale;      // device pixels to a pixel
+    bool compositing;  // a compositing manager owns the screen's selection
+};
+
+// Takes the selection that a compositing manager of screen 0 owns, as long as it lives.
+class CompositingManager {
+public:
+    explicit CompositingManager(const QString& display) : c_(xcb_connect(display.toLatin1().constData(), nullptr))
+    {
+        if (xcb_connection_has_error(c_))
+            return;
+        const xcb_window_t owner = xcb_generate_id(c_);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, owner, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const char name[] = "_NET_WM_CM_S0";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
+        if (!atom)
+            return;
+        xcb_set_selection_owner(c_, owner, atom->atom, XCB_CURRENT_TIME);
+        xcb_get_selection_owner_reply_t* now =
+            xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, atom->atom), nullptr);
+        owns_ = now && now->owner == owner;
+        std::free(now);
+        std::free(atom);
+    }
+    ~CompositingManager() { xcb_disconnect(c_); }
+    bool owns() const { return owns_; }
+
+private:
+    xcb_connection_t* c_;
+    bool owns_ = false;
+};
+
+class X11Session : public ::testing::TestWithParam<Session> {
 protected:
     void SetUp() override
     {
         for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "xprop", "import"})
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils, imagemagick)";
-        // Only a display with no lock file and no socket, abstract or in /tmp/.X11-unix:
-        // a client tries the abstract one first and could reach someone else's server.
-        QFile unix("/proc/net/unix");
-        const QString sockets = unix.open(QIODevice::ReadOnly) ? QString::fromLatin1(unix.readAll()) : QString();
-        for (int display = 20, tries = 0; display < 200 && tries < 4; ++display) {
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)) || QFile::exists(socket) ||
-                sockets.contains(QRegularExpression(QRegularExpression::escape(socket) + "\\s*$",
-                                                    QRegularExpression::MultilineOption)))
-                continue;
-            ++tries;
-            if (startXvfb(u':' + QString::number(display)))
-                return;
-        }
-        FAIL() << "no private X server came up; its last words:\n" << xvfbLog_;
+        const QString why = display_.start({1024, 768});
+        ASSERT_TRUE(why.isEmpty()) << why.toStdString();
     }
+    void TearDown() override { PrivateDisplay::stop(app_); }
 
-    // -ac lets every local client in, also where the server cannot list this host's
-    // addresses; the server is used only once a client has got in.
-    bool startXvfb(const QString& display)
-    {
-        xvfb_.start("Xvfb",
-                    {display, "-displayfd", "1", "-ac", "-screen", "0", "800x600x24", "-br", "-nolisten", "tcp"});
-        QByteArray ready;
-        QElapsedTimer clock;
-        clock.start();
-        while (xvfb_.waitForStarted(10000) && !ready.contains('\n') && clock.elapsed() < 20000 &&
-               xvfb_.state() == QProcess::Running) {
-            xvfb_.waitForReadyRead(500);
-            ready += xvfb_.readAllStandardOutput();
-        }
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("DISPLAY", display);
-        env_.remove("WAYLAND_DISPLAY");
-        if (ready.contains('\n') && !xdotool({"getdisplaygeometry"}).trimmed().isEmpty())
-            return true;
-        stop(xvfb_);
-        xvfbLog_ = xvfb_.readAllStandardError().toStdString();
-        return false;
-    }
-
-    static void stop(QProcess& p)
-    {
-        if (p.state() != QProcess::NotRunning)
-            p.terminate();
-        if (!p.waitForFinished(5000)) {
-            p.kill();
-            p.waitForFinished(5000);
-        }
-    }
-    void TearDown() override
-    {
-        stop(app_);
-        stop(xvfb_);
-    }
-
-    QString x(const QString& tool, const QStringList& args)
-    {
-        QProcess p;
-        p.setProcessEnvironment(env_);
-        p.start(tool, args);
-        if (!p.waitForFinished(15000))
-            p.kill();  // reaped as p goes
-        return QString::fromLocal8Bit(p.readAllStandardOutput());
-    }
-    QString xdotool(const QStringList& args) { return x("xdotool", args); }
-    static QStringList at(QPoint p) { return {QString::number(p.x()), QString::number(p.y())}; }
+    QString x(const QString& tool, const QStringList& args) { return display_.run(tool, args); }
+    QString xdotool(const QStringList& args) { return display_.xdotool(args); }
+    static QStringList at(QPoint p) { return PrivateDisplay::at(p); }
 
     QRect geometryOf(const QString& id)
     {
@@ -108,20 +90,28 @@ protected:
         return {f("Absolute upper-left X"), f("Absolute upper-left Y"), f("Width"), f("Height")};
     }
 
-    QProcess xvfb_, app_;
-    QProcessEnvironment env_;
-    std::string xvfbLog_;
+    PrivateDisplay display_;
+    QProcess app_;
 };
 
-TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
+TEST_P(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
 {
+    const double scale = GetParam().scale;
+    std::optional<CompositingManager> compositor;
+    if (GetParam().compositing) {
+        compositor.emplace(display_.name());
+        ASSERT_TRUE(compositor->owns());
+    }
+    const QTransform toDevice = QTransform::fromScale(scale, scale);  // as Qt scales the mask
     // Settings of an earlier run, so that no first-run setup dialog comes up.
     QTemporaryDir home, runtime;  // both private to us, as a runtime folder must be
     QSettingsStore(home.filePath("Tandrel/Tandrel.conf")).write(settings::kUserSetup, "1");
-    env_.insert("QT_QPA_PLATFORM", "xcb");
-    env_.insert("XDG_CONFIG_HOME", home.path());
-    env_.insert("XDG_RUNTIME_DIR", runtime.path());
-    app_.setProcessEnvironment(env_);
+    QProcessEnvironment env = display_.environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QT_SCALE_FACTOR", QString::number(scale));
+    env.insert("XDG_CONFIG_HOME", home.path());
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    app_.setProcessEnvironment(env);
     app_.setProcessChannelMode(QProcess::ForwardedChannels);
     app_.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tandrel", {});
     ASSERT_TRUE(app_.waitForStarted(10000));
@@ -142,10 +132,15 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
     }
     ASSERT_FALSE(id.isEmpty()) << "the main window never showed";
     const QRect window = geometryOf(id);
-    ASSERT_EQ(window.size(), QSize(451, 238));
-    const QRegion outline = WindowOutline();
+    ASSERT_EQ(window.size(), QSize(451, 238) * scale);
+    const QRegion outline = toDevice.map(WindowOutline());
+    // Without a compositor a translucent window would show black where it is clear:
+    // the window keeps an opaque visual and lets the X server cut it. With one, it
+    // takes a visual with alpha for its antialiased rim.
+    EXPECT_TRUE(x("xwininfo", {"-id", id})
+                    .contains(QRegularExpression(GetParam().compositing ? "Depth:\\s*32\\b" : "Depth:\\s*24\\b")));
 
-    // The X server holds the outline as the window's bounding shape.
+    // The X server holds the outline, scaled whole, as the window's bounding shape.
     const QString shape = x("xwininfo", {"-id", id, "-shape"});
     const auto e = QRegularExpression("Window shape extents:\\s*(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)").match(shape);
     ASSERT_TRUE(e.hasMatch()) << "the window is not shaped:\n" << shape.toStdString();
@@ -160,7 +155,7 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
                   {"former title bar", {60, 5}, false}};
     for (const auto& p : probes) {
         const QString under =
-            xdotool(QStringList{"mousemove"} + at(window.topLeft() + p.at) + QStringList{"getmouselocation"});
+            xdotool(QStringList{"mousemove"} + at(window.topLeft() + p.at * scale) + QStringList{"getmouselocation"});
         EXPECT_EQ(QRegularExpression("window:(\\d+)").match(under).captured(1) == id, p.ours) << p.where;
     }
     xdotool({"mousemove", "0", "0"});
@@ -168,13 +163,13 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
 
     // The screenshot: black root (-br) wherever the outline cuts the window away, the
     // face inside it, and the navy name on the tab.
-    const QString dir = qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tests/app/screenshots";
-    QDir().mkpath(dir);
-    x("import", {"-window", "root", dir + "/screen.png"});
-    const QImage face = QImage(dir + "/screen.png").copy(window).convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(face.size(), window.size()) << "no screenshot in " << dir.toStdString();
-    face.save(dir + "/main-window.png");
-    std::cout << "screenshot: " << (dir + "/main-window.png").toStdString() << "\n";
+    const QString shots = PrivateDisplay::screenshotFolder() + QStringLiteral("/x11-scale%1").arg(scale) +
+                          (GetParam().compositing ? "-composited" : "");
+    const QImage face = display_.screenshot(shots + "-screen.png").copy(window);
+    ASSERT_EQ(face.size(), window.size()) << "no screenshot in " << shots.toStdString();
+    face.save(shots + ".png");
+    std::cout << "screenshot: " << (shots + ".png").toStdString() << "\n";
+    const QRect name = toDevice.mapRect(QRect(150, 8, 130, 36));  // on the tab
     int leaks = 0, holes = 0, inside = 0, ink = 0;
     for (int yy = 0; yy < window.height(); ++yy)
         for (int xx = 0; xx < window.width(); ++xx) {
@@ -182,20 +177,22 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
             const bool in = outline.contains(QPoint(xx, yy)), black = (c.rgb() & 0xFFFFFF) == 0;
             inside += in;
             (in ? holes : leaks) += in == black;
-            ink += QRect(150, 8, 130, 36).contains(xx, yy) &&
+            ink += name.contains(xx, yy) &&
                    std::abs(c.red() - 40) + std::abs(c.green() - 44) + std::abs(c.blue() - 79) < 60;
         }
     EXPECT_EQ(leaks, 0) << "pixels drawn outside the outline";
     EXPECT_LT(holes, inside / 200) << "black pixels inside the outline";
-    EXPECT_GT(ink, 150) << "the name on the tab is missing";
+    EXPECT_GT(ink, 150 * scale * scale) << "the name on the tab is missing";
 
     // Dragging the bare face with the right button moves the window with the pointer.
-    const QPoint grab = window.topLeft() + QPoint(224, 70), to = grab + QPoint(50, 20);
+    const QPoint grab = window.topLeft() + QPoint(224, 70) * scale, to = grab + QPoint(50, 20);
     xdotool(QStringList{"mousemove"} + at(grab) + QStringList{"mousedown", "3"});
     xdotool(QStringList{"mousemove"} + at((grab + to) / 2));
     xdotool(QStringList{"mousemove"} + at(to) + QStringList{"mouseup", "3"});
     QThread::msleep(400);
-    EXPECT_EQ(geometryOf(id).topLeft(), window.topLeft() + QPoint(50, 20));
+    // At a fractional scale the window's position in pixels rounds to device pixels.
+    EXPECT_LE((geometryOf(id).topLeft() - window.topLeft() - QPoint(50, 20)).manhattanLength(),
+              scale == std::floor(scale) ? 0 : 2);
     EXPECT_EQ(app_.state(), QProcess::Running);
 
     // The window carries the program's icon, where Qt can read SVG at all.
@@ -205,5 +202,12 @@ TEST_F(X11Session, TheRealWindowIsShapedPaintedAndDraggable)
         std::cout << "not checking the window icon: Qt's SVG image plugin is not installed (package libqt6svg6)\n";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sessions, X11Session,
+                         ::testing::Values(Session{1, false}, Session{2, false}, Session{1.5, false}, Session{1, true}),
+                         [](const ::testing::TestParamInfo<Session>& s) {
+                             return "x" + QString::number(s.param.scale).replace(u'.', u'_').toStdString() +
+                                    (s.param.compositing ? "_composited" : "");
+                         });
 
 }  // namespace
