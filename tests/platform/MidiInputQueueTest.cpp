@@ -76,6 +76,37 @@ TEST(MidiInputQueueTest, ReassemblesWholeMessagesFromAnyFraming)
     }
 }
 
+// Receive clears the queue while the device may be in the middle of a message: its
+// tail must not come out as a message of its own, nor glue to what comes next.
+TEST(MidiInputQueueTest, AfterAClearTheRestOfAnInterruptedMessageIsDropped)
+{
+    struct Case {
+        const char* name;
+        std::vector<Bytes> before, after, expected;
+    };
+    const std::vector<Case> cases = {
+        {"a tail up to its F7", {}, {{1, 2, 3, 0xF7}, {0xF0, 5, 0xF7}}, {{0xF0, 5, 0xF7}}},
+        {"a tail and the next message in one push", {}, {{1, 2, 0xF7, 0xF0, 5, 0xF7}}, {{0xF0, 5, 0xF7}}},
+        {"a tail over several pushes", {}, {{1, 2}, {3}, {4, 0xF7, 0xC0, 1}}, {{0xC0, 1}}},
+        {"realtime inside a tail still comes out", {}, {{1, 0xF8, 2, 0xF7}}, {{0xF8}}},
+        {"a status ends a tail with no F7", {}, {{1, 2, 0x90, 1, 2}}, {{0x90, 1, 2}}},
+        {"a System Exclusive head before the clear", {{0xF0, 1, 2}}, {{3, 0xF7}, {0xF0, 9, 0xF7}}, {{0xF0, 9, 0xF7}}},
+        {"running status before the clear", {{0x90, 1, 2}}, {{3, 4}, {0x80, 3, 4}}, {{0x80, 3, 4}}},
+        {"a clean start loses nothing", {{0xF0, 1}}, {{0xF0, 2, 0xF7}, {5, 6}}, {{0xF0, 2, 0xF7}, {5, 6}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MidiInputQueue q;
+        q.setDelivering(true);
+        for (const Bytes& p : c.before) push(q, bytes(p));
+        q.clear();
+        for (const Bytes& p : c.after) push(q, bytes(p));
+        std::vector<ByteString> expected;
+        for (const Bytes& e : c.expected) expected.push_back(bytes(e));
+        EXPECT_EQ(drain(q), expected);
+    }
+}
+
 // Cut anywhere inside SysEx, pushed from another thread while this one drains (the queue holds it all).
 TEST(MidiInputQueueTest, ConcurrentPushesAndDrainsLoseNothing)
 {
