@@ -5,8 +5,9 @@
 // number of callbacks, comes out in pieces of at most the buffer size, and is cut
 // off by any other status; short messages take their length from their status,
 // with running status written out; what a callback leaves open is complete as it
-// is; stray data is one unfiltered message; the filter, delivery and the queue's
-// limits decide what is kept. The reader side (count, front, pop, the wake-up,
+// is; stray data is one unfiltered message; after a clear, the rest of an
+// interrupted message is dropped up to the next status byte (a lone F7 with it);
+// the filter, delivery and the queue's limits decide what is kept. The reader side (count, front, pop, the wake-up,
 // the overflow count) is checked after every operation.
 //
 // The input is a script: each operation is one byte followed by its operands, so
@@ -61,6 +62,7 @@ public:
         mode_ = Mode::Idle;
         message_.clear();
         running_ = 0;
+        skipping_ = true;
     }
     bool pop()
     {
@@ -140,6 +142,13 @@ private:
             keep(ByteString(1, static_cast<char>(b)), drop_[b]);
             return;
         }
+        if (skipping_) {
+            if (b < 0x80)
+                return;
+            skipping_ = false;
+            if (b == 0xF7)
+                return;
+        }
         if (mode_ == Mode::Sysex) {
             if (b < 0x80 || b == 0xF7) {
                 sysexByte(b);
@@ -184,7 +193,7 @@ private:
 
     std::deque<ByteString> queue_;
     std::size_t bytes_ = 0, overflow_ = 0, limit_ = 1;
-    bool wakeAsked_ = false, delivering_ = false, sysexDropped_ = false;
+    bool wakeAsked_ = false, delivering_ = false, sysexDropped_ = false, skipping_ = false;
     std::array<bool, 256> drop_{};
     Mode mode_ = Mode::Idle;
     ByteString message_;

@@ -31,6 +31,11 @@ bool MidiInputQueue::push(const unsigned char* bytes, std::size_t size)
             enqueue(ByteString(1, static_cast<char>(b)), drop_[b]);
             continue;
         }
+        if (skipping_) {
+            if (b < 0x80) continue;
+            skipping_ = false;
+            if (b == 0xF7) continue;  // the end of the message that was cut into
+        }
         if (inSysex_) {
             if (b < 0x80 || b == 0xF7) {
                 partial_.push_back(static_cast<char>(b));
@@ -140,6 +145,7 @@ void MidiInputQueue::clear()
     overflow_ = 0;
     wakeAsked_ = false;
     inSysex_ = false;
+    skipping_ = true;
     partial_.clear();
     expected_ = 0;
     running_ = 0;

@@ -38,7 +38,9 @@ public:
     void setFilter(unsigned char status, bool drop);
     //! Messages that complete while not delivering are dropped.
     void setDelivering(bool on);
-    //! Forgets the waiting messages and any half-assembled one.
+    //! Forgets the waiting messages and any half-assembled one. The device may be in
+    //! the middle of a message: what follows is dropped up to the next status byte
+    //! (a lone F7 included, as that message's end); realtime bytes still pass.
     void clear();
 
     std::size_t count() const;
@@ -68,6 +70,7 @@ private:
     // Reassembly state, carried from push to push.
     bool inSysex_ = false;
     bool sysexDropped_ = false;
+    bool skipping_ = false;          //!< dropping an interrupted message's rest
     ByteString partial_;             //!< the message being assembled
     std::size_t expected_ = 0;       //!< its full length; 0 while unknown (stray data)
     unsigned char running_ = 0;      //!< running status, 0 when none
