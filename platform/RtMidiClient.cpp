@@ -28,8 +28,23 @@ RtMidi* RtMidiClient::ensure()
         return nullptr;
     }
     if (midi_ && api == api_ && backend_->jack() == jack_) return midi_.get();
+    return make(api);
+}
 
+RtMidi* RtMidiClient::remake()
+{
+    const MidiBackend::Api api = backend_->ensure();
+    if (api == MidiBackend::Api::None) {
+        midi_.reset();
+        return nullptr;
+    }
+    return make(api);
+}
+
+RtMidi* RtMidiClient::make(MidiBackend::Api api)
+{
     replaced_();
+    QObject::disconnect(stopConnection_);
     midi_.reset();
     jack_ = backend_->jack();
     api_ = api;
@@ -49,7 +64,7 @@ RtMidi* RtMidiClient::ensure()
         },
         this);
     if (jack_)
-        QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] {
+        stopConnection_ = QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] {
             stopped_();
             // Close the dead server's client now, before any client joins a server
             // that comes back: libjack closing it after that unregisters its port on

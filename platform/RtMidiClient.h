@@ -39,6 +39,10 @@ public:
 
     //! The RtMidi object on the system to use now, or null when there is none.
     RtMidi* ensure();
+    //! A new RtMidi object in place of the current one: RtMidi keeps state across
+    //! closePort (a half-built System Exclusive message on JACK, the port that the
+    //! ALSA sequencer was given first), and only a new object starts clean.
+    RtMidi* remake();
     RtMidi* get() const { return midi_.get(); }
     MidiBackend& backend() const { return *backend_; }
     const std::shared_ptr<JackMonitor>& jack() const { return jack_; }
@@ -57,6 +61,8 @@ public:
     std::string takeError();
 
 private:
+    RtMidi* make(MidiBackend::Api api);
+
     Maker make_;
     QObject* context_;
     std::function<void()> replaced_;
@@ -64,6 +70,7 @@ private:
     std::shared_ptr<MidiBackend> backend_;
     std::shared_ptr<RtMidi> midi_;
     std::shared_ptr<JackMonitor> jack_;
+    QMetaObject::Connection stopConnection_;
     MidiBackend::Api api_ = MidiBackend::Api::None;
     std::mutex errorMutex_;
     std::string error_;

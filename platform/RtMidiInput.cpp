@@ -67,7 +67,9 @@ void RtMidiInput::setCommand(std::int16_t code)
 void RtMidiInput::open()
 {
     close();
-    RtMidiIn* midi = this->midi();
+    // RtMidi's JACK input keeps a System Exclusive message it was building across
+    // closePort, and would glue that head to whatever the next port delivers.
+    RtMidiIn* midi = client_.get() && client_.jack() ? static_cast<RtMidiIn*>(client_.remake()) : this->midi();
     if (!midi) {
         if (const auto why = client_.whyUnavailable(QStringLiteral("input"))) post(why->first, why->second);
         return;
