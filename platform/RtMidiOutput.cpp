@@ -88,13 +88,19 @@ void RtMidiOutput::open()
     close();
     sendQuiet_ = false;
     closedBecause_.clear();
-    RtMidiOut* midi = this->midi();
+    // RtMidi's ALSA output keeps the first port it made: closePort only unsubscribes,
+    // so the virtual port would keep its listeners after a device is chosen, or be
+    // named after the device port made before it. A new object starts with none.
+    const bool virtualPort = id_ == MidiMapper;
+    RtMidiOut* midi = openedVirtual_ && *openedVirtual_ != virtualPort && client_.get()
+        ? static_cast<RtMidiOut*>(client_.remake())
+        : this->midi();
     if (!midi) {
         if (const auto why = client_.whyUnavailable(QStringLiteral("output"))) post(why->first, why->second);
         return;
     }
     QString name = QString::fromLatin1(MidiBackend::virtualPortName());
-    if (id_ == MidiMapper) {
+    if (virtualPort) {
         midi->openVirtualPort(MidiBackend::virtualPortName());
     } else {
         const auto device = client_.device(id_);
@@ -107,6 +113,7 @@ void RtMidiOutput::open()
         name = QString::fromStdString(device->name);
         midi->openPort(device->index, "out");
     }
+    openedVirtual_ = virtualPort;
     if (const std::string failure = client_.takeError(); !failure.empty()) {
         midi->closePort();
         client_.takeError();

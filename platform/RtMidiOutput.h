@@ -11,6 +11,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 
 class RtMidiOut;
 
@@ -75,6 +76,7 @@ private:
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
+    std::optional<bool> openedVirtual_;  //!< whether the RtMidi object's port was the virtual one
     ByteString data_;
     mutable RtMidiClient client_;
 };
