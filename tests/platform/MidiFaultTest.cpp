@@ -4,6 +4,7 @@
 // message, says what happened once, never hangs, and works again without a restart.
 #include "app/frmMain.h"
 #include "platform/JackMonitor.h"
+#include "platform/MidiErrors.h"
 #include "platform/MidiPorts.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -203,6 +205,56 @@ TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
     settle(500ms);
     EXPECT_EQ(app.MAIN.sSysexData, dump);
     EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+}
+
+// The server dies and a new one is up before the window has handled the news; the input is
+// used on the new server first, while the output still holds the dead server's watch.
+TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
+{
+    for (const bool listFirst : {true, false}) {
+        SCOPED_TRACE(listFirst ? "a device list first" : "an open first");
+        auto in = CreateMIDIInput();
+        auto out = CreateMIDIOutput();
+        std::vector<std::int16_t> codes;
+        in->events.Error = out->events.Error = [&](std::int16_t code, const QString&) { codes.push_back(code); };
+        ByteString got;
+        in->events.Message = [&] {
+            for (; !in->MessageData().empty() && in->MessageCount() > 0; in->setCommand(MIDIInput::DiscardOldest))
+                got += in->MessageData();
+        };
+        auto old = transmitter("gt3old", "din");
+        in->setDeviceID(0);
+        in->setCommand(MIDIInput::Open);
+        in->setCommand(MIDIInput::Start);
+        out->setDeviceID(MIDIOutput::MidiMapper);
+        out->setCommand(MIDIOutput::Open);
+        ASSERT_TRUE(in->State() == MIDIInput::Delivering && out->State() == MIDIOutput::Opened);
+
+        jack->kill();
+        QThread::msleep(1500);  // the watches hear of it; the window has yet to
+        jack.reset();
+        jack.emplace();
+        ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+        auto sim = transmitter("gt3new", "fast");
+        if (listFirst) {
+            EXPECT_EQ(in->DeviceCount(), 1);
+        }
+        in->setDeviceID(0);
+        in->setCommand(MIDIInput::Open);
+        in->setCommand(MIDIInput::Start);
+        EXPECT_TRUE(runEventsUntil([&] { return got.size() >= dump.size(); }, 30s)) << got.size() << " bytes";
+        settle(300ms);
+        EXPECT_EQ(in->State(), MIDIInput::Delivering);
+        EXPECT_TRUE(got == dump) << got.size() << " bytes";
+        out->setCommand(MIDIOutput::Open);
+        EXPECT_EQ(out->State(), MIDIOutput::Opened);
+        settle(200ms);
+        // The one stop there was is told once; nothing else is said.
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), code(MidiError::ServerStopped)), 1);
+        EXPECT_EQ(std::count_if(codes.begin(), codes.end(), [](std::int16_t c) { return c != 0 && c != 8; }), 1);
+        finishGt3sim(*sim, 10s);
+        old->kill();
+    }
 }
 
 TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
