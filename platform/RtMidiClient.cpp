@@ -6,6 +6,16 @@
 #include <algorithm>
 
 namespace tandrel {
+namespace {
+
+// Every client alive, all on the user-interface thread.
+std::vector<RtMidiClient*>& clients()
+{
+    static std::vector<RtMidiClient*> all;
+    return all;
+}
+
+}  // namespace
 
 RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> replaced,
                            std::function<void()> stopped)
@@ -15,13 +25,33 @@ RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> r
       stopped_(std::move(stopped)),
       backend_(MidiBackend::shared())
 {
+    clients().push_back(this);
 }
 
 // RtMidi's thread is gone once its object is, and with it every callback.
-RtMidiClient::~RtMidiClient() = default;
+RtMidiClient::~RtMidiClient()
+{
+    std::erase(clients(), this);
+    QObject::disconnect(stopConnection_);
+}
+
+void RtMidiClient::releaseStopped()
+{
+    for (RtMidiClient* client : std::vector<RtMidiClient*>(clients()))
+        if (client->jack_ && !client->jack_->alive()) client->onServerStopped();
+}
+
+void RtMidiClient::onServerStopped()
+{
+    QObject::disconnect(stopConnection_);
+    stopped_();
+    midi_.reset();
+    jack_.reset();
+}
 
 RtMidi* RtMidiClient::ensure()
 {
+    releaseStopped();  // the stop notice may still be on its way
     const MidiBackend::Api api = backend_->ensure();
     if (api == MidiBackend::Api::None) {
         midi_.reset();
@@ -33,6 +63,7 @@ RtMidi* RtMidiClient::ensure()
 
 RtMidi* RtMidiClient::remake()
 {
+    releaseStopped();
     const MidiBackend::Api api = backend_->ensure();
     if (api == MidiBackend::Api::None) {
         midi_.reset();
@@ -63,15 +94,9 @@ RtMidi* RtMidiClient::make(MidiBackend::Api api)
             client->error_ = text;
         },
         this);
-    if (jack_)
-        stopConnection_ = QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] {
-            stopped_();
-            // Close the dead server's client now, before any client joins a server
-            // that comes back: libjack closing it after that unregisters its port on
-            // the new server and crashes.
-            midi_.reset();
-            jack_.reset();
-        });
+    // Close the dead server's client as soon as the news comes, before any client
+    // joins a server that comes back.
+    if (jack_) stopConnection_ = QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] { onServerStopped(); });
     return midi_.get();
 }
 

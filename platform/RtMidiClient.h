@@ -62,6 +62,10 @@ public:
 
 private:
     RtMidi* make(MidiBackend::Api api);
+    void onServerStopped();
+    //! Lets go of every port's object on a stopped JACK server: libjack crashes when
+    //! one is closed after this process has joined a server that came back.
+    static void releaseStopped();
 
     Maker make_;
     QObject* context_;
