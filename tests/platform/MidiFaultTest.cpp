@@ -207,6 +207,76 @@ TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
     EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
 }
 
+// A click during a send's pacing wait (DIN, so every message waits) ends the send: that is the
+// user's doing, not an error, and the count shown is what went out. The server's end after it
+// is still told.
+TEST_F(MidiFault, ASendTheUserStopsSaysNothingAndCountsWhatWentOut)
+{
+    enum class Click { Receive, Open, OpenThenServerStops };
+    struct Case {
+        const char* name;
+        Click click;
+        QString finalStatus;
+        bool jackBox;
+    };
+    const QString opened = " open\r  Set GT-3 to receive; click Send to transmit.";
+    const std::vector<Case> cases = {
+        {"Receive", Click::Receive, "Sent sysex to GT-3--ready to Receive or Open", false},
+        {"Open", Click::Open, "/gt3.syx" + opened, false},
+        {"Open, then the server stops", Click::OpenThenServerStops, "/gt3.syx" + opened, true},
+    };
+    qputenv("TANDREL_MIDI_PACING", "din");
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QString("rx%1").arg(round++), recorded = dir.filePath(name + ".syx");
+        auto sim = startGt3sim({"receive", recorded, "--name", name, "--idle-ms", "3000", "--timeout-ms", "60000"});
+        ASSERT_TRUE(jack->waitForPort(name + ":in", 30s));
+        // The input's device, silent until long after the test.
+        auto peer = startGt3sim({"transmit", dumpPath, "--name", "gt3" + name, "--wait-ms", "60000", "--delay-ms", "120000"});
+        ASSERT_TRUE(jack->waitForPort("gt3" + name + ":out", 30s));
+        App app(" 0");
+        app.w->Form_Load();
+        app.fake.dialog.willChoose(dumpPath);
+        app.w->cmdOpen_Click();
+        settle(200ms);
+        ASSERT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
+
+        QString lastCount;
+        int yields = 0;
+        app.fake.loop.onDoEvents = [&] {
+            lastCount = app.w->statusText();
+            if (++yields != 10) return;
+            // Runs at the next look at the window's events: inside the next message's wait.
+            QTimer::singleShot(0, [&] {
+                app.fake.boxes.answers.push_back(MessageBoxes::vbNo);
+                app.fake.dialog.willChoose(dumpPath);
+                c.click == Click::Receive ? app.w->cmdReceive_Click() : app.w->cmdOpen_Click();
+                if (c.click == Click::OpenThenServerStops) jack->kill();
+            });
+        };
+        app.w->cmdSend_Click();
+        settle(1500ms);
+        EXPECT_FALSE(app.w->sending());
+        EXPECT_EQ(app.w->statusText().toStdString(), c.finalStatus.toStdString());
+        if (c.jackBox) {
+            EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+            EXPECT_NE(app.boxes().find("JACK"), std::string::npos) << app.boxes();
+            finishGt3sim(*sim, 10s);
+            jack.reset();
+            jack.emplace();
+            ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+            continue;
+        }
+        EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
+        EXPECT_TRUE(finishGt3sim(*sim, 20s));
+        const ByteString got = readBytes(recorded).toStdString();
+        EXPECT_TRUE(wholeMessagesOf(got, dump) && !got.empty()) << got.size() << " bytes went out";
+        EXPECT_EQ(lastCount.toStdString(), QString(" %1 bytes sent to GT-3").arg(got.size()).toStdString());
+    }
+    qputenv("TANDREL_MIDI_PACING", "fast");
+}
+
 // The server dies and a new one is up before the window has handled the news; the input is
 // used on the new server first, while the output still holds the dead server's watch.
 TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
