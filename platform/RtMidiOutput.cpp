@@ -156,6 +156,7 @@ void RtMidiOutput::transmit()
 {
     if (state_ != Opened) {
         reportClosed();
+        data_.clear();  // nothing was handed over
         return;
     }
     if (data_.empty()) return;
@@ -164,7 +165,8 @@ void RtMidiOutput::transmit()
 
     pumping_ = true;
     const std::weak_ptr<int> life = life_;
-    while (!queue_.empty() && state_ == Opened) {
+    std::size_t handed = 0;  // of this call's own message, the first in the queue
+    for (bool own = true; !queue_.empty() && state_ == Opened; own = false) {
         const std::uint64_t serial = serial_;
         const ByteString message = std::move(queue_.front());
         queue_.pop_front();
@@ -178,9 +180,12 @@ void RtMidiOutput::transmit()
                 queue_.clear();
                 break;
             }
+            if (own) handed += sizes[i];
         }
     }
     pumping_ = false;
+    // MessageData reads back what was handed over, so that a count of it is true.
+    if (handed < data_.size()) data_.resize(handed);
     armQueueEmpty();
 }
 
@@ -189,20 +194,18 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
     std::uint64_t lastCycles = jack() ? jack()->cycles() : 0;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
+        // Closed, or closed and opened again, during the wait: by the user's Receive,
+        // Open or Setup, which is no error, or by the server's end, told already.
+        if (serial != serial_) return false;
         if (state_ != Opened) {
             reportClosed();
-            return false;
-        }
-        if (serial != serial_) {  // closed and opened again during a wait
-            reportSendFailure(MidiError::PortNotOpen, QStringLiteral("The MIDI output was closed while a message was "
-                                                                     "going out; the rest of that message was not sent."));
             return false;
         }
         Clock::time_point now = Clock::now();
         if (jack()) {
             if (!jack()->alive()) {
                 markClosed(JackGone);
-                reportSendFailure(jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
+                reportStopped();
                 return false;
             }
             const std::uint64_t cycles = jack()->cycles();
@@ -296,9 +299,16 @@ void RtMidiOutput::onJackStopped()
 {
     if (state_ == Closed) return;
     markClosed(JackGone);
+    reportStopped();
+}
+
+void RtMidiOutput::reportStopped()
+{
     // One message box for the server's end, whichever port tells it; sends that
-    // follow have nothing new to say.
-    reportSendFailure(!jack() || jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
+    // follow have nothing new to say. It is news even after a send failure was
+    // told, and the turn to tell it is taken only by a port that does.
+    sendQuiet_ = true;
+    post(!jack() || jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
 }
 
 void RtMidiOutput::post(MidiError error, const QString& text)

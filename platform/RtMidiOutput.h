@@ -59,6 +59,7 @@ private:
     void markClosed(const QString& because);
     void reportSendFailure(MidiError error, const QString& text);
     void reportClosed();
+    void reportStopped();
     void armQueueEmpty();
     void checkQueueEmpty(std::uint64_t serial);
     void onJackStopped();

@@ -222,8 +222,8 @@ TEST_F(MidiFault, ASendTheUserStopsSaysNothingAndCountsWhatWentOut)
     const QString opened = " open\r  Set GT-3 to receive; click Send to transmit.";
     const std::vector<Case> cases = {
         {"Receive", Click::Receive, "Sent sysex to GT-3--ready to Receive or Open", false},
-        {"Open", Click::Open, "/gt3.syx" + opened, false},
-        {"Open, then the server stops", Click::OpenThenServerStops, "/gt3.syx" + opened, true},
+        {"Open", Click::Open, " /gt3.syx" + opened, false},
+        {"Open, then the server stops", Click::OpenThenServerStops, " /gt3.syx" + opened, true},
     };
     qputenv("TANDREL_MIDI_PACING", "din");
     int round = 0;
