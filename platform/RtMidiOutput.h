@@ -22,7 +22,7 @@ namespace tandrel {
 //! `Command` 7 returns once the message has been handed to the MIDI system, paced
 //! as OutputPacer says; while it waits it yields to pending events. Device −1 is
 //! Tandrel's own virtual port "Tandrel". Pacing is DIN unless TANDREL_MIDI_PACING
-//! says "fast"; TANDREL_MIDI_PAUSE_MS sets the pause between messages.
+//! says "fast"; TANDREL_MIDI_PAUSE_MS sets the pause between messages, with either.
 class RtMidiOutput : public MIDIOutput {
 public:
     RtMidiOutput();
