@@ -72,12 +72,14 @@ private:
     std::function<void()> replaced_;
     std::function<void()> stopped_;
     std::shared_ptr<MidiBackend> backend_;
-    std::shared_ptr<RtMidi> midi_;
     std::shared_ptr<JackMonitor> jack_;
     QMetaObject::Connection stopConnection_;
     MidiBackend::Api api_ = MidiBackend::Api::None;
     std::mutex errorMutex_;
     std::string error_;
+    //! Last, so that it goes first, and RtMidi's thread with it: that thread reports
+    //! into the error buffer above until then.
+    std::shared_ptr<RtMidi> midi_;
 };
 
 }  // namespace tandrel
