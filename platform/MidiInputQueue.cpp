@@ -111,6 +111,7 @@ void MidiInputQueue::enqueue(ByteString message, bool drop)
     }
     waitingBytes_ += message.size();
     waiting_.push_back(std::move(message));
+    arrived_ = true;
 }
 
 void MidiInputQueue::setSysexBufferSize(std::size_t bytes)
@@ -146,6 +147,9 @@ void MidiInputQueue::clear()
     wakeAsked_ = false;
     inSysex_ = false;
     skipping_ = true;
+    arrived_ = lost_ = lossTold_ = false;
+    lossCounted_ = true;
+    lostEvents_ = 0;
     partial_.clear();
     expected_ = 0;
     running_ = 0;
@@ -177,6 +181,23 @@ bool MidiInputQueue::takeWake()
     std::lock_guard lock(mutex_);
     wakeAsked_ = false;
     return !waiting_.empty();
+}
+
+void MidiInputQueue::noteLoss(std::size_t events)
+{
+    std::lock_guard lock(mutex_);
+    if (!arrived_ || lossTold_) return;
+    lost_ = true;
+    lostEvents_ += events;
+    lossCounted_ = lossCounted_ && events > 0;
+}
+
+std::optional<std::size_t> MidiInputQueue::takeLoss()
+{
+    std::lock_guard lock(mutex_);
+    if (!lost_ || lossTold_) return std::nullopt;
+    lossTold_ = true;
+    return lossCounted_ ? lostEvents_ : 0;
 }
 
 std::size_t MidiInputQueue::takeOverflow()

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 namespace tandrel {
 
@@ -52,6 +53,14 @@ public:
     bool takeWake();
     //! Messages lost to a full queue since the last call.
     std::size_t takeOverflow();
+    //! The MIDI system lost `events` incoming messages (0: an unknown number), as
+    //! in a JACK xrun or a full sequencer queue. Safe on the MIDI system's thread;
+    //! the backend wakes the reader afterwards as it does after a push. Loss before
+    //! the first message since a clear is not kept: no dump is under way.
+    void noteLoss(std::size_t events);
+    //! The loss to tell the user, once between clears: the messages lost, 0 when
+    //! their number is unknown; nothing when there is nothing (new) to tell.
+    std::optional<std::size_t> takeLoss();
 
 private:
     void flushPartial();
@@ -64,6 +73,9 @@ private:
     std::size_t overflow_ = 0;
     bool wakeAsked_ = false;
     bool delivering_ = false;
+    bool arrived_ = false;           //!< a message was kept since the last clear
+    bool lost_ = false, lossTold_ = false, lossCounted_ = true;
+    std::size_t lostEvents_ = 0;
     std::size_t sysexLimit_ = 4096;
     std::array<bool, 256> drop_{};
 
