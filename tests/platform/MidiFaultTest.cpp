@@ -25,6 +25,7 @@
 #include <optional>
 #include <thread>
 
+#include <signal.h>
 #include <unistd.h>
 
 using namespace tandrel;
@@ -189,6 +190,31 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         EXPECT_EQ(app.MAIN.sSysexData, dump);
         EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
     }
+}
+
+// A peer that stops answering mid-dump makes the server miss cycles (an xrun), and the MIDI
+// of those cycles may be gone: the user is told once that the dump may be incomplete.
+TEST_F(MidiFault, AnXrunMidReceiveIsToldOnceAndTheDumpIsKept)
+{
+    const QString part = dir.filePath("part.syx");
+    QFile f(part);
+    const ByteString head = dump.substr(0, dump.find('\xF7', 12000) + 1);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(head.data(), static_cast<qint64>(head.size())) > 0);
+    f.close();
+    App app("-1");
+    auto sim = startReceiving(app, "din", part);
+    ASSERT_TRUE(runEventsUntil([&] { return app.MAIN.sSysexData.size() >= 2000; }, 30s)) << app.boxes();
+    ::kill(static_cast<pid_t>(sim->processId()), SIGSTOP);
+    settle(1500ms);
+    ::kill(static_cast<pid_t>(sim->processId()), SIGCONT);
+    EXPECT_TRUE(finishGt3sim(*sim, 30s));
+    settle(500ms);
+    ASSERT_GT(jack->xruns(), 0) << "the server missed no cycle";
+    EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+    EXPECT_NE(app.boxes().find("may be incomplete"), std::string::npos) << app.boxes();
+    EXPECT_TRUE(wholeMessagesOf(app.MAIN.sSysexData, head) && app.MAIN.sSysexData.size() >= 2000)
+        << app.MAIN.sSysexData.size() << " bytes kept";
+    EXPECT_TRUE(app.w->bDumpUnsaved);
 }
 
 TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
