@@ -37,11 +37,15 @@ public:
 signals:
     //! The server has gone; raised on the monitor's own thread.
     void stopped();
+    //! The server missed cycles (an xrun), and MIDI of those cycles may be lost;
+    //! raised on the monitor's own thread.
+    void xrun();
 
 private:
     explicit JackMonitor(_jack_client* client);
     static void onShutdown(void* self);
     static int onProcess(std::uint32_t frames, void* self);
+    static int onXrun(void* self);
 
     _jack_client* client_;
     std::atomic<bool> alive_{true};

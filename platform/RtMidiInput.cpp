@@ -90,12 +90,15 @@ void RtMidiInput::open()
                                         .arg(QString::fromStdString(device->name), QString::fromStdString(failure)));
         return;
     }
+    if (const auto& jack = client_.jack())
+        xrunConnection_ = QObject::connect(jack.get(), &JackMonitor::xrun, &events_, [this] { onXrun(); });
     state_ = Opened;
 }
 
 void RtMidiInput::close()
 {
     if (state_ == Closed) return;
+    QObject::disconnect(xrunConnection_);
     queue_.setDelivering(false);
     if (RtMidi* midi = client_.get(); midi && midi->isPortOpen()) midi->closePort();
     client_.takeError();
@@ -118,9 +121,25 @@ void RtMidiInput::wake()
         raiseError(code(MidiError::InputOverflow),
                    QStringLiteral("%1 incoming MIDI messages were lost because they were not collected in time.")
                        .arg(lost));
+    if (const auto lost = queue_.takeLoss()) {
+        const QString what = *lost ? QStringLiteral("%1 incoming MIDI messages").arg(*lost)
+                                   : QStringLiteral("some incoming MIDI data");
+        raiseError(code(MidiError::InputLost),
+                   QStringLiteral("The MIDI system lost %1, so the dump may be incomplete. "
+                                  "Click Receive to receive it again.")
+                       .arg(what));
+    }
     // A port that a stopped server closed still hands over what had arrived whole
     // (closing it by command empties the queue); a port merely stopped keeps it.
     if (waiting && state_ != Opened) raiseMessage();
+}
+
+// JACK dropped the MIDI of the cycles it missed, if any came.
+void RtMidiInput::onXrun()
+{
+    if (state_ != Delivering) return;
+    queue_.noteLoss(0);
+    wake();
 }
 
 void RtMidiInput::onJackStopped()

@@ -42,10 +42,12 @@ private:
     void start();
     void wake();
     void onJackStopped();
+    void onXrun();
     void post(MidiError error, const QString& text);
 
     MidiInputQueue queue_;
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
+    QMetaObject::Connection xrunConnection_;
     mutable RtMidiClient client_;  //!< goes first, and RtMidi's thread with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
