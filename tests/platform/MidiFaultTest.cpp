@@ -160,9 +160,16 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         EXPECT_EQ(app.MAIN.lByteCount, static_cast<std::int32_t>(kept.size()));
         EXPECT_TRUE(app.w->bDumpUnsaved);
         EXPECT_FALSE(app.w->unloaded());
-        // The server's end is told once; a peer's end is not told at all.
-        EXPECT_EQ(app.fake.boxes.boxes.size(), serverDies ? 1u : 0u) << app.boxes();
-        EXPECT_EQ(app.boxes().find("JACK") != std::string::npos, serverDies) << app.boxes();
+        // The server's end is told once. A peer's end is not told as such; the cycles JACK
+        // misses while it drops a killed peer (an xrun) are, once, as a dump that may be incomplete.
+        if (serverDies) {
+            EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+            EXPECT_NE(app.boxes().find("JACK"), std::string::npos) << app.boxes();
+        } else {
+            EXPECT_LE(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+            for (const auto& box : app.fake.boxes.boxes)
+                EXPECT_TRUE(box.prompt.contains("may be incomplete")) << app.boxes();
+        }
         finishGt3sim(*sim, 10s);
         app.fake.boxes.boxes.clear();
         if (serverDies) {
