@@ -322,6 +322,45 @@ TEST_F(RtMidiJackTest, TheVirtualPortIsThereOnlyWhileChosenAndAlwaysByItsName)
     rx->kill();
 }
 
+// A device JACK lists but will not connect to (its client is not active): the port must not
+// read open with nothing connected, and the user is told which device failed.
+TEST_F(RtMidiJackTest, ADeviceThatTakesNoConnectionIsNotOpened)
+{
+    generate(3000);
+    for (const bool input : {true, false}) {
+        SCOPED_TRACE(input ? "input" : "output");
+        const QString name = input ? "deadout" : "deadin", port = name + (input ? ":out" : ":in");
+        auto sim = startGt3sim({input ? "transmit" : "receive", file(input ? "3000.syx" : "rx.syx"), "--name", name,
+                                "--inactive", "1", "--wait-ms", "20000", "--timeout-ms", "20000"});
+        ASSERT_TRUE(jack_->waitForPort(port));
+        std::vector<std::pair<std::int16_t, QString>> errors;
+        const auto onError = [&](std::int16_t code, const QString& text) { errors.emplace_back(code, text); };
+        std::int16_t state = -1;
+        if (input) {
+            auto in = CreateMIDIInput();
+            in->events.Error = onError;
+            in->setDeviceID(static_cast<std::int16_t>(deviceNames(*in).indexOf(port)));
+            in->setCommand(MIDIInput::Open);
+            state = in->State();
+            QCoreApplication::processEvents();
+        } else {
+            RtMidiOutput out;
+            out.events.Error = onError;
+            out.setDeviceID(static_cast<std::int16_t>(deviceNames(out).indexOf(port)));
+            out.setCommand(MIDIOutput::Open);
+            state = out.State();
+            QCoreApplication::processEvents();
+        }
+        sim->kill();
+        EXPECT_EQ(state, 0) << "closed";
+        EXPECT_EQ(errors.size(), 1u);
+        for (const auto& [code, text] : errors) {
+            EXPECT_EQ(code, tandrel::code(MidiError::OpenFailed));
+            EXPECT_TRUE(text.contains(port)) << text.toStdString();
+        }
+    }
+}
+
 TEST_F(RtMidiJackTest, OwnPortsAreNeverListedAndAPortMayGoWithAWakeUpPending)
 {
     generate(3000);
