@@ -42,6 +42,18 @@ std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
 
 JackMonitor::JackMonitor(jack_client_t* client) : client_(client) {}
 
+std::vector<std::string> JackMonitor::connections(const std::string& port) const
+{
+    std::vector<std::string> names;
+    jack_port_t* p = jack_port_by_name(client_, port.c_str());
+    if (!p) return names;
+    if (const char** links = jack_port_get_all_connections(client_, p)) {
+        for (const char** link = links; *link; ++link) names.emplace_back(*link);
+        jack_free(links);
+    }
+    return names;
+}
+
 JackMonitor::~JackMonitor()
 {
     jack_client_close(client_);

@@ -130,6 +130,13 @@ std::optional<std::pair<MidiError, QString>> RtMidiClient::whyUnavailable(const 
     return std::nullopt;
 }
 
+bool RtMidiClient::connectedTo(const MidiDevice& device) const
+{
+    if (!jack_) return true;
+    const std::vector<std::string> links = jack_->connections(device.name);
+    return std::any_of(links.begin(), links.end(), [](const std::string& name) { return MidiBackend::isOwnPort(name); });
+}
+
 std::string RtMidiClient::takeError()
 {
     std::lock_guard lock(errorMutex_);

@@ -57,6 +57,11 @@ public:
     //! MIDI system (said once between the ports), or why this client could not be made.
     std::optional<std::pair<MidiError, QString>> whyUnavailable(const QString& port);
 
+    //! On JACK, whether one of Tandrel's own ports is connected to the device's port
+    //! now: RtMidi's JACK openPort does not look at what jack_connect said. True
+    //! on other systems, whose RtMidi reports a failed connection itself.
+    bool connectedTo(const MidiDevice& device) const;
+
     //! The error RtMidi reported last, cleared by reading it.
     std::string takeError();
 

@@ -83,7 +83,9 @@ void RtMidiInput::open()
     }
     queue_.clear();
     midi->openPort(device->index, "in");
-    const std::string failure = client_.takeError();
+    std::string failure = client_.takeError();
+    if (failure.empty() && midi->isPortOpen() && !client_.connectedTo(*device))
+        failure = "the MIDI system did not connect to it";
     if (!failure.empty() || !midi->isPortOpen()) {
         if (midi->isPortOpen()) midi->closePort();
         post(MidiError::OpenFailed, QStringLiteral("The MIDI input %1 could not be opened: %2")

@@ -100,10 +100,11 @@ void RtMidiOutput::open()
         return;
     }
     QString name = QString::fromLatin1(MidiBackend::virtualPortName());
+    std::optional<MidiDevice> device;
     if (virtualPort) {
         midi->openVirtualPort(MidiBackend::virtualPortName());
     } else {
-        const auto device = client_.device(id_);
+        device = client_.device(id_);
         if (!device) {
             post(MidiError::NoSuchDevice, QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
                                               .arg(id_)
@@ -114,7 +115,9 @@ void RtMidiOutput::open()
         midi->openPort(device->index, "out");
     }
     openedVirtual_ = virtualPort;
-    if (const std::string failure = client_.takeError(); !failure.empty()) {
+    std::string failure = client_.takeError();
+    if (failure.empty() && device && !client_.connectedTo(*device)) failure = "the MIDI system did not connect to it";
+    if (!failure.empty()) {
         midi->closePort();
         client_.takeError();
         post(MidiError::OpenFailed,
