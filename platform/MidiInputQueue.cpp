@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/MidiInputQueue.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tandrel {
 namespace {
+
+// Room made at a System Exclusive message's start: a GT-3 data-set message fits, so
+// it costs one allocation, not one per doubling.
+constexpr std::size_t SysexReserve = 512;
 
 //! Length of a message that starts with `status`, status byte included.
 std::size_t lengthOf(unsigned char status)
@@ -57,6 +62,7 @@ bool MidiInputQueue::push(const unsigned char* bytes, std::size_t size)
             sysexDropped_ = drop_[0xF0];  // the pieces of one message share its fate
             running_ = 0;
             partial_.assign(1, static_cast<char>(b));
+            partial_.reserve(std::min<std::size_t>(sysexLimit_, SysexReserve));
             if (partial_.size() >= sysexLimit_) emitSysexPiece();
         } else if (b >= 0x80) {
             flushPartial();
@@ -172,6 +178,16 @@ bool MidiInputQueue::pop()
     std::lock_guard lock(mutex_);
     if (waiting_.empty()) return false;
     waitingBytes_ -= waiting_.front().size();
+    waiting_.pop_front();
+    return true;
+}
+
+bool MidiInputQueue::popFront(ByteString& out)
+{
+    std::lock_guard lock(mutex_);
+    if (waiting_.empty()) return false;
+    waitingBytes_ -= waiting_.front().size();
+    out = std::move(waiting_.front());
     waiting_.pop_front();
     return true;
 }

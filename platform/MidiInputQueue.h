@@ -49,6 +49,8 @@ public:
     ByteString front() const;
     //! Drops the oldest waiting message; false when none waited.
     bool pop();
+    //! Moves the oldest waiting message into `out`, without a copy; false when none waited.
+    bool popFront(ByteString& out);
     //! Clears the wake-up request; true when messages wait.
     bool takeWake();
     //! Messages lost to a full queue since the last call.

@@ -54,12 +54,20 @@ void RtMidiInput::setCommand(std::int16_t code)
     case Close: close(); break;
     case Start: start(); break;
     case Stop:
+        lastArrival_ = {};
         if (state_ == Delivering) {
             queue_.setDelivering(false);
             state_ = Opened;
         }
         break;
-    case DiscardOldest: queue_.pop(); break;
+    case DiscardOldest:
+        if (holding_) {
+            holding_ = false;
+            current_.clear();
+        } else {
+            queue_.pop();
+        }
+        break;
     default: post(MidiError::InvalidValue, QStringLiteral("The MIDI input has no command %1.").arg(code));
     }
 }
@@ -105,6 +113,9 @@ void RtMidiInput::close()
     if (RtMidi* midi = client_.get(); midi && midi->isPortOpen()) midi->closePort();
     client_.takeError();
     queue_.clear();
+    holding_ = false;
+    current_.clear();
+    lastArrival_ = {};
     state_ = Closed;
 }
 
@@ -113,12 +124,13 @@ void RtMidiInput::start()
     if (state_ == Closed) return;  // as after a failed open, which has been reported already
     state_ = Delivering;
     queue_.setDelivering(true);
-    if (queue_.count() > 0) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
+    if (holding_ || queue_.count() > 0) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
 }
 
 void RtMidiInput::wake()
 {
-    const bool waiting = queue_.takeWake();
+    const bool waiting = queue_.takeWake() || holding_;
+    if (waiting && state_ == Delivering) lastArrival_ = std::chrono::steady_clock::now();
     if (const std::size_t lost = queue_.takeOverflow())
         raiseError(code(MidiError::InputOverflow),
                    QStringLiteral("%1 incoming MIDI messages were lost because they were not collected in time.")
@@ -136,10 +148,14 @@ void RtMidiInput::wake()
     if (waiting && state_ != Opened) raiseMessage();
 }
 
-// JACK dropped the MIDI of the cycles it missed, if any came.
+// JACK dropped the MIDI of the cycles it missed, if any came. Only while a dump is
+// coming in does that matter: a busy machine misses cycles at other times too.
 void RtMidiInput::onXrun()
 {
-    if (state_ != Delivering) return;
+    using namespace std::chrono_literals;
+    if (state_ != Delivering || lastArrival_ == std::chrono::steady_clock::time_point{}
+        || std::chrono::steady_clock::now() - lastArrival_ > 1s)
+        return;
     queue_.noteLoss(0);
     wake();
 }
@@ -176,12 +192,14 @@ void RtMidiInput::setFilter(int status, bool drop)
 
 std::int16_t RtMidiInput::MessageCount() const
 {
-    return static_cast<std::int16_t>(std::min<std::size_t>(queue_.count(), MidiInputQueue::MaxMessages));
+    return static_cast<std::int16_t>(
+        std::min<std::size_t>(queue_.count() + (holding_ ? 1 : 0), MidiInputQueue::MaxMessages));
 }
 
-ByteString RtMidiInput::MessageData() const
+const ByteString& RtMidiInput::MessageData() const
 {
-    return queue_.front();
+    if (!holding_) holding_ = queue_.popFront(current_);
+    return current_;  // empty when nothing waits
 }
 
 void RtMidiInput::post(MidiError error, const QString& text)

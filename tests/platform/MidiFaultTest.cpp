@@ -160,6 +160,7 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         EXPECT_EQ(app.MAIN.lByteCount, static_cast<std::int32_t>(kept.size()));
         EXPECT_TRUE(app.w->bDumpUnsaved);
         EXPECT_FALSE(app.w->unloaded());
+        std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         // The server's end is told once. A peer's end is not told as such; the cycles JACK
         // misses while it drops a killed peer (an xrun) are, once, as a dump that may be incomplete.
         if (serverDies) {
@@ -195,6 +196,7 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         EXPECT_TRUE(finishGt3sim(*again, 30s));
         settle(300ms);
         EXPECT_EQ(app.MAIN.sSysexData, dump);
+        std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
     }
 }
@@ -237,6 +239,7 @@ TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
         << "lost " << dump.size() - app.MAIN.sSysexData.size() << " bytes; " << app.boxes();
     settle(500ms);
     EXPECT_EQ(app.MAIN.sSysexData, dump);
+    std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
     EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
 }
 
@@ -319,7 +322,9 @@ TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
         auto in = CreateMIDIInput();
         auto out = CreateMIDIOutput();
         std::vector<std::int16_t> codes;
-        in->events.Error = out->events.Error = [&](std::int16_t code, const QString&) { codes.push_back(code); };
+        in->events.Error = out->events.Error = [&](std::int16_t code, const QString& text) {
+            if (!jack->xrunExplains(text)) codes.push_back(code);
+        };
         ByteString got;
         in->events.Message = [&] {
             for (; !in->MessageData().empty() && in->MessageCount() > 0; in->setCommand(MIDIInput::DiscardOldest))
@@ -382,6 +387,7 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
         app.w->cmdOpen_Click();
         ASSERT_EQ(app.MAIN.sSysexData, dump);
         settle(200ms);
+        std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         ASSERT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
         app.fake.boxes.boxes.clear();
 

@@ -157,6 +157,7 @@ TEST_F(RtMidiJackTest, InputDeliversEveryMessageByteExactFilteredAndCutOnlyBeyon
         EXPECT_TRUE(runEventsUntil([&] { return got.size() >= c.expected.size(); }, 30s)) << got.size() << " messages";
         EXPECT_TRUE(finishGt3sim(*sim, 10s) && sim->exitCode() == 0) << sim->readAllStandardError().toStdString();
         runEventsUntil([] { return false; }, 200ms);  // anything extra would show up now
+        std::erase_if(errors, [&](const QString& text) { return jack_->xrunExplains(text); });
         EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
         EXPECT_EQ(got.size(), c.expected.size());
         EXPECT_TRUE(got == c.expected) << "every message, byte for byte, in order";
@@ -251,18 +252,22 @@ TEST_F(RtMidiJackTest, AReopenedInputStartsFromACleanParser)
         const char* name;
         ByteString before;  //!< played to the input before it is closed and opened again
         ByteString after;
+        bool peekBefore = false;  //!< before the reopen, messages are read but not dropped
     };
     const std::vector<Case> cases = {
         {"the rest of a message after the reopen", {}, "\x05\x06\x07\x08\x70\xF7"s + whole},
         {"a head before, its rest after", head, "\x08\x70\xF7"s + whole},
         {"a head before, a whole message after", head, whole},
+        {"a message read and not dropped before", whole, whole, true},
     };
     int round = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto in = CreateMIDIInput();
         std::vector<ByteString> got;
+        bool peek = c.peekBefore;
         in->events.Message = [&] {
+            if (peek) return void(in->MessageData());
             for (; !in->MessageData().empty() && in->MessageCount() > 0; in->setCommand(MIDIInput::DiscardOldest))
                 got.push_back(in->MessageData());
         };
@@ -281,6 +286,8 @@ TEST_F(RtMidiJackTest, AReopenedInputStartsFromACleanParser)
         };
         if (!c.before.empty()) play(c.before);
         EXPECT_TRUE(got.empty());
+        EXPECT_EQ(in->MessageCount(), c.peekBefore ? 1 : 0);
+        peek = false;
         play(c.after);
         EXPECT_EQ(got, std::vector<ByteString>{whole});
     }
