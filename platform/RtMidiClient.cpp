@@ -4,6 +4,8 @@
 #include <RtMidi.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace tandrel {
 namespace {
@@ -133,8 +135,20 @@ std::optional<std::pair<MidiError, QString>> RtMidiClient::whyUnavailable(const 
 bool RtMidiClient::connectedTo(const MidiDevice& device) const
 {
     if (!jack_) return true;
-    const std::vector<std::string> links = jack_->connections(device.name);
-    return std::any_of(links.begin(), links.end(), [](const std::string& name) { return MidiBackend::isOwnPort(name); });
+    const auto linked = [&] {
+        const std::vector<std::string> links = jack_->connections(device.name);
+        return std::any_of(links.begin(), links.end(), [](const std::string& name) { return MidiBackend::isOwnPort(name); });
+    };
+    // Other clients see a new connection once the server has switched to the new
+    // graph, at the start of a cycle: two cycles on, it shows or it was refused.
+    using namespace std::chrono_literals;
+    const std::uint64_t from = jack_->cycles();
+    const auto giveUp = std::chrono::steady_clock::now() + 500ms;
+    while (!linked()) {
+        if (jack_->cycles() >= from + 2 || std::chrono::steady_clock::now() > giveUp || !jack_->alive()) return linked();
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
 }
 
 std::string RtMidiClient::takeError()
