@@ -24,7 +24,7 @@ public:
     void setSysexBufferSize(std::int32_t bytes) override { inner_.setSysexBufferSize(bytes); }
     void setFilter(int status, bool drop) override { inner_.setFilter(status, drop); }
     std::int16_t MessageCount() const override { return inner_.MessageCount(); }
-    ByteString MessageData() const override { return inner_.MessageData(); }
+    const ByteString& MessageData() const override { return inner_.MessageData(); }
 
     std::function<void()> afterMessage;
 

@@ -87,6 +87,9 @@ void frmMain::cmdSend_Click()
         cut += k;
         IgnoreFailure([&] { MIDIOutput1.setMessageData(MAIN.sSysexMessage); });
         IgnoreFailure([&] { MIDIOutput1.setCommand(MIDIOutput::Transmit); });
+        // A file opened while the port waited to hand the message over ended the send.
+        if (filesOpened_ != filesOpened)
+            break;
         IgnoreFailure([&] { return CheckedAdd(sent, MIDIOutput1.MessageData().size()); });
         IgnoreFailure([&] { MIDIOutput1.setMessageData(ByteString()); });
         // A value beyond the bar's maximum is refused by the bar; the send goes on.

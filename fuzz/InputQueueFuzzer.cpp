@@ -5,8 +5,10 @@
 // number of callbacks, comes out in pieces of at most the buffer size, and is cut
 // off by any other status; short messages take their length from their status,
 // with running status written out; what a callback leaves open is complete as it
-// is; stray data is one unfiltered message; the filter, delivery and the queue's
-// limits decide what is kept. The reader side (count, front, pop, the wake-up,
+// is; stray data is one unfiltered message; after a clear, the rest of an
+// interrupted message is dropped up to the next status byte (a lone F7 with it);
+// the filter, delivery and the queue's limits decide what is kept. Loss that the
+// MIDI system reports is told once between clears, and only once a message was kept. The reader side (count, front, pop, the wake-up,
 // the overflow count) is checked after every operation.
 //
 // The input is a script: each operation is one byte followed by its operands, so
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -61,6 +64,25 @@ public:
         mode_ = Mode::Idle;
         message_.clear();
         running_ = 0;
+        skipping_ = true;
+        arrived_ = lost_ = told_ = false;
+        counted_ = true;
+        lostEvents_ = 0;
+    }
+    void noteLoss(std::size_t events)
+    {
+        if (!arrived_ || told_)
+            return;
+        lost_ = true;
+        lostEvents_ += events;
+        counted_ = counted_ && events > 0;
+    }
+    std::optional<std::size_t> takeLoss()
+    {
+        if (!lost_ || told_)
+            return std::nullopt;
+        told_ = true;
+        return counted_ ? lostEvents_ : 0;
     }
     bool pop()
     {
@@ -101,6 +123,7 @@ private:
         }
         bytes_ += m.size();
         queue_.push_back(std::move(m));
+        arrived_ = true;
     }
 
     void finishOpen()
@@ -139,6 +162,13 @@ private:
         if (b >= 0xF8) {
             keep(ByteString(1, static_cast<char>(b)), drop_[b]);
             return;
+        }
+        if (skipping_) {
+            if (b < 0x80)
+                return;
+            skipping_ = false;
+            if (b == 0xF7)
+                return;
         }
         if (mode_ == Mode::Sysex) {
             if (b < 0x80 || b == 0xF7) {
@@ -184,7 +214,9 @@ private:
 
     std::deque<ByteString> queue_;
     std::size_t bytes_ = 0, overflow_ = 0, limit_ = 1;
-    bool wakeAsked_ = false, delivering_ = false, sysexDropped_ = false;
+    bool wakeAsked_ = false, delivering_ = false, sysexDropped_ = false, skipping_ = false;
+    bool arrived_ = false, lost_ = false, told_ = false, counted_ = true;
+    std::size_t lostEvents_ = 0;
     std::array<bool, 256> drop_{};
     Mode mode_ = Mode::Idle;
     ByteString message_;
@@ -224,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     model.setDelivering(true);
 
     while (!script.done()) {
-        switch (script.byte() % 10) {
+        switch (script.byte() % 11) {
         case 0:
         case 1:
         case 2: {  // a callback with the next bytes of the script
@@ -265,14 +297,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             model.setDelivering(on);
             break;
         }
-        case 7:
-            for (int n = script.byte() % 8; n >= 0; --n)
-                check(queue.pop() == model.pop(), "pop");
+        case 7: {
+            // Odd counts take the messages out whole, as the port's reader does.
+            const int n = script.byte() % 16;
+            for (int i = n / 2; i >= 0; --i) {
+                if (n % 2 == 0) {
+                    check(queue.pop() == model.pop(), "pop");
+                    continue;
+                }
+                const ByteString expected = model.queue().empty() ? ByteString() : model.queue().front();
+                ByteString out = "stale";
+                const bool taken = queue.popFront(out);
+                check(taken == model.pop(), "popFront");
+                check(out == (taken ? expected : ByteString("stale")), "popFront's message");
+            }
             break;
+        }
         case 8:
             check(queue.takeWake() == model.takeWake(), "takeWake");
             check(queue.takeOverflow() == model.takeOverflow(), "takeOverflow");
+            check(queue.takeLoss() == model.takeLoss(), "takeLoss");
             break;
+        case 9: {  // the MIDI system reports loss
+            const std::size_t events = script.byte() % 4;
+            queue.noteLoss(events);
+            model.noteLoss(events);
+            break;
+        }
         default:
             queue.clear();
             model.clear();

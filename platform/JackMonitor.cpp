@@ -31,6 +31,7 @@ std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
     std::unique_ptr<JackMonitor> monitor(new JackMonitor(client));
     jack_on_shutdown(client, &JackMonitor::onShutdown, monitor.get());
     jack_set_process_callback(client, &JackMonitor::onProcess, monitor.get());
+    jack_set_xrun_callback(client, &JackMonitor::onXrun, monitor.get());
     monitor->periodUs_ = periodOf(client, jack_get_buffer_size(client));
     if (jack_activate(client) != 0) {
         if (why) *why = QStringLiteral("the JACK server did not accept Tandrel as a client");
@@ -40,6 +41,18 @@ std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
 }
 
 JackMonitor::JackMonitor(jack_client_t* client) : client_(client) {}
+
+std::vector<std::string> JackMonitor::connections(const std::string& port) const
+{
+    std::vector<std::string> names;
+    jack_port_t* p = jack_port_by_name(client_, port.c_str());
+    if (!p) return names;
+    if (const char** links = jack_port_get_all_connections(client_, p)) {
+        for (const char** link = links; *link; ++link) names.emplace_back(*link);
+        jack_free(links);
+    }
+    return names;
+}
 
 JackMonitor::~JackMonitor()
 {
@@ -51,6 +64,13 @@ void JackMonitor::onShutdown(void* self)
     auto* monitor = static_cast<JackMonitor*>(self);
     monitor->alive_ = false;
     QMetaObject::invokeMethod(monitor, &JackMonitor::stopped, Qt::QueuedConnection);
+}
+
+// On libjack's notification thread, not the realtime one.
+int JackMonitor::onXrun(void* self)
+{
+    QMetaObject::invokeMethod(static_cast<JackMonitor*>(self), &JackMonitor::xrun, Qt::QueuedConnection);
+    return 0;
 }
 
 int JackMonitor::onProcess(std::uint32_t frames, void* self)

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 struct _jack_client;
 
@@ -33,15 +35,21 @@ public:
     //! True for the first port to report that this server stopped: both ports see
     //! it go, and the user is told once.
     bool claimStopReport() { return !stopReported_.exchange(true); }
+    //! The full names of the ports connected to the port named `port` now.
+    std::vector<std::string> connections(const std::string& port) const;
 
 signals:
     //! The server has gone; raised on the monitor's own thread.
     void stopped();
+    //! The server missed cycles (an xrun), and MIDI of those cycles may be lost;
+    //! raised on the monitor's own thread.
+    void xrun();
 
 private:
     explicit JackMonitor(_jack_client* client);
     static void onShutdown(void* self);
     static int onProcess(std::uint32_t frames, void* self);
+    static int onXrun(void* self);
 
     _jack_client* client_;
     std::atomic<bool> alive_{true};

@@ -36,8 +36,9 @@ public:
     virtual void setFilter(int status, bool drop) = 0;
     virtual std::int16_t MessageCount() const = 0;
     //! The complete bytes of the oldest waiting message, status byte first; empty when
-    //! nothing waits. Reading does not remove it: `Command` 6 does.
-    virtual ByteString MessageData() const = 0;
+    //! nothing waits. Reading does not remove it: `Command` 6 does. The reference
+    //! holds until the next command, so a reader copies only what it keeps.
+    virtual const ByteString& MessageData() const = 0;
 
     //! Event handlers, set by the window that owns the port.
     struct Events {

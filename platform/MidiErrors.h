@@ -19,6 +19,7 @@ namespace tandrel {
 //! | 7 | a member was given a value it cannot take (unknown command, status outside 0…255, buffer size below 1) | yes |
 //! | 8 | a notice the user need not see, such as the second port's word that JACK stopped (the first port's was shown) | no |
 //! | 9 | incoming messages were not collected in time and some were lost | yes |
+//! | 10 | the MIDI system lost incoming data (a JACK xrun) while a dump came in: it may be incomplete (said once a dump) | yes |
 enum class MidiError : std::int16_t {
     Information = 0,
     NoMidiSystem = 1,
@@ -30,6 +31,7 @@ enum class MidiError : std::int16_t {
     InvalidValue = 7,
     Notice = 8,
     InputOverflow = 9,
+    InputLost = 10,
 };
 
 constexpr std::int16_t code(MidiError e) { return static_cast<std::int16_t>(e); }

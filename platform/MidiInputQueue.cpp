@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/MidiInputQueue.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tandrel {
 namespace {
+
+// Room made at a System Exclusive message's start: a GT-3 data-set message fits, so
+// it costs one allocation, not one per doubling.
+constexpr std::size_t SysexReserve = 512;
 
 //! Length of a message that starts with `status`, status byte included.
 std::size_t lengthOf(unsigned char status)
@@ -31,6 +36,11 @@ bool MidiInputQueue::push(const unsigned char* bytes, std::size_t size)
             enqueue(ByteString(1, static_cast<char>(b)), drop_[b]);
             continue;
         }
+        if (skipping_) {
+            if (b < 0x80) continue;
+            skipping_ = false;
+            if (b == 0xF7) continue;  // the end of the message that was cut into
+        }
         if (inSysex_) {
             if (b < 0x80 || b == 0xF7) {
                 partial_.push_back(static_cast<char>(b));
@@ -52,6 +62,7 @@ bool MidiInputQueue::push(const unsigned char* bytes, std::size_t size)
             sysexDropped_ = drop_[0xF0];  // the pieces of one message share its fate
             running_ = 0;
             partial_.assign(1, static_cast<char>(b));
+            partial_.reserve(std::min<std::size_t>(sysexLimit_, SysexReserve));
             if (partial_.size() >= sysexLimit_) emitSysexPiece();
         } else if (b >= 0x80) {
             flushPartial();
@@ -106,6 +117,7 @@ void MidiInputQueue::enqueue(ByteString message, bool drop)
     }
     waitingBytes_ += message.size();
     waiting_.push_back(std::move(message));
+    arrived_ = true;
 }
 
 void MidiInputQueue::setSysexBufferSize(std::size_t bytes)
@@ -140,6 +152,10 @@ void MidiInputQueue::clear()
     overflow_ = 0;
     wakeAsked_ = false;
     inSysex_ = false;
+    skipping_ = true;
+    arrived_ = lost_ = lossTold_ = false;
+    lossCounted_ = true;
+    lostEvents_ = 0;
     partial_.clear();
     expected_ = 0;
     running_ = 0;
@@ -166,11 +182,38 @@ bool MidiInputQueue::pop()
     return true;
 }
 
+bool MidiInputQueue::popFront(ByteString& out)
+{
+    std::lock_guard lock(mutex_);
+    if (waiting_.empty()) return false;
+    waitingBytes_ -= waiting_.front().size();
+    out = std::move(waiting_.front());
+    waiting_.pop_front();
+    return true;
+}
+
 bool MidiInputQueue::takeWake()
 {
     std::lock_guard lock(mutex_);
     wakeAsked_ = false;
     return !waiting_.empty();
+}
+
+void MidiInputQueue::noteLoss(std::size_t events)
+{
+    std::lock_guard lock(mutex_);
+    if (!arrived_ || lossTold_) return;
+    lost_ = true;
+    lostEvents_ += events;
+    lossCounted_ = lossCounted_ && events > 0;
+}
+
+std::optional<std::size_t> MidiInputQueue::takeLoss()
+{
+    std::lock_guard lock(mutex_);
+    if (!lost_ || lossTold_) return std::nullopt;
+    lossTold_ = true;
+    return lossCounted_ ? lostEvents_ : 0;
 }
 
 std::size_t MidiInputQueue::takeOverflow()

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 namespace tandrel {
 
@@ -38,7 +39,9 @@ public:
     void setFilter(unsigned char status, bool drop);
     //! Messages that complete while not delivering are dropped.
     void setDelivering(bool on);
-    //! Forgets the waiting messages and any half-assembled one.
+    //! Forgets the waiting messages and any half-assembled one. The device may be in
+    //! the middle of a message: what follows is dropped up to the next status byte
+    //! (a lone F7 included, as that message's end); realtime bytes still pass.
     void clear();
 
     std::size_t count() const;
@@ -46,10 +49,20 @@ public:
     ByteString front() const;
     //! Drops the oldest waiting message; false when none waited.
     bool pop();
+    //! Moves the oldest waiting message into `out`, without a copy; false when none waited.
+    bool popFront(ByteString& out);
     //! Clears the wake-up request; true when messages wait.
     bool takeWake();
     //! Messages lost to a full queue since the last call.
     std::size_t takeOverflow();
+    //! The MIDI system lost `events` incoming messages (0: an unknown number), as
+    //! in a JACK xrun or a full sequencer queue. Safe on the MIDI system's thread;
+    //! the backend wakes the reader afterwards as it does after a push. Loss before
+    //! the first message since a clear is not kept: no dump is under way.
+    void noteLoss(std::size_t events);
+    //! The loss to tell the user, once between clears: the messages lost, 0 when
+    //! their number is unknown; nothing when there is nothing (new) to tell.
+    std::optional<std::size_t> takeLoss();
 
 private:
     void flushPartial();
@@ -62,12 +75,16 @@ private:
     std::size_t overflow_ = 0;
     bool wakeAsked_ = false;
     bool delivering_ = false;
+    bool arrived_ = false;           //!< a message was kept since the last clear
+    bool lost_ = false, lossTold_ = false, lossCounted_ = true;
+    std::size_t lostEvents_ = 0;
     std::size_t sysexLimit_ = 4096;
     std::array<bool, 256> drop_{};
 
     // Reassembly state, carried from push to push.
     bool inSysex_ = false;
     bool sysexDropped_ = false;
+    bool skipping_ = false;          //!< dropping an interrupted message's rest
     ByteString partial_;             //!< the message being assembled
     std::size_t expected_ = 0;       //!< its full length; 0 while unknown (stray data)
     unsigned char running_ = 0;      //!< running status, 0 when none

@@ -36,8 +36,11 @@ OutputPacer::Clock::time_point OutputPacer::earliestStart() const
 {
     if (!last_) return Clock::time_point::min();
     if (mode_ == Mode::Fast) {
-        if (cycleDriven() || fastRate_ == 0) return Clock::time_point::min();
-        return last_->sentAt + Micros(static_cast<Micros::rep>(last_->size * 1000000 / fastRate_));
+        Clock::time_point start = cycleDriven() || fastRate_ == 0
+            ? Clock::time_point::min()
+            : last_->sentAt + Micros(static_cast<Micros::rep>(last_->size * 1000000 / fastRate_));
+        if (pauseSet_ && last_->endsMessage) start = std::max(start, last_->sentAt + pause_);
+        return start;
     }
     if (!last_->leftAt) return Clock::time_point::max();
     Clock::time_point start = *last_->leftAt + ByteTime * static_cast<Micros::rep>(last_->size);

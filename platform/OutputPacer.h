@@ -37,7 +37,13 @@ public:
 
     void setMode(Mode mode) { mode_ = mode; }
     Mode mode() const { return mode_; }
-    void setPause(Micros pause) { pause_ = pause < Micros::zero() ? Micros::zero() : pause; }
+    //! The pause after every message. Fast pacing keeps it only when it was set: its
+    //! default is for the cable, and a user who names one wants it on any transport.
+    void setPause(Micros pause)
+    {
+        pause_ = pause < Micros::zero() ? Micros::zero() : pause;
+        pauseSet_ = true;
+    }
     Micros pause() const { return pause_; }
     //! Fast pacing's limit for transports without cycles, in bytes per second (0: none).
     void setFastRate(std::size_t bytesPerSecond) { fastRate_ = bytesPerSecond; }
@@ -73,6 +79,7 @@ private:
 
     Mode mode_ = Mode::Din;
     Micros pause_ = DefaultPause;
+    bool pauseSet_ = false;
     Micros slack_{0};
     std::size_t fastRate_ = 0;
     std::size_t window_ = 0;

@@ -4,8 +4,20 @@
 #include <RtMidi.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace tandrel {
+namespace {
+
+// Every client alive, all on the user-interface thread.
+std::vector<RtMidiClient*>& clients()
+{
+    static std::vector<RtMidiClient*> all;
+    return all;
+}
+
+}  // namespace
 
 RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> replaced,
                            std::function<void()> stopped)
@@ -15,21 +27,57 @@ RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> r
       stopped_(std::move(stopped)),
       backend_(MidiBackend::shared())
 {
+    clients().push_back(this);
 }
 
 // RtMidi's thread is gone once its object is, and with it every callback.
-RtMidiClient::~RtMidiClient() = default;
+RtMidiClient::~RtMidiClient()
+{
+    std::erase(clients(), this);
+    QObject::disconnect(stopConnection_);
+}
+
+void RtMidiClient::releaseStopped()
+{
+    for (RtMidiClient* client : std::vector<RtMidiClient*>(clients()))
+        if (client->jack_ && !client->jack_->alive()) client->onServerStopped();
+}
+
+void RtMidiClient::onServerStopped()
+{
+    QObject::disconnect(stopConnection_);
+    stopped_();
+    midi_.reset();
+    jack_.reset();
+}
 
 RtMidi* RtMidiClient::ensure()
 {
+    releaseStopped();  // the stop notice may still be on its way
     const MidiBackend::Api api = backend_->ensure();
     if (api == MidiBackend::Api::None) {
         midi_.reset();
         return nullptr;
     }
     if (midi_ && api == api_ && backend_->jack() == jack_) return midi_.get();
+    return make(api);
+}
 
+RtMidi* RtMidiClient::remake()
+{
+    releaseStopped();
+    const MidiBackend::Api api = backend_->ensure();
+    if (api == MidiBackend::Api::None) {
+        midi_.reset();
+        return nullptr;
+    }
+    return make(api);
+}
+
+RtMidi* RtMidiClient::make(MidiBackend::Api api)
+{
     replaced_();
+    QObject::disconnect(stopConnection_);
     midi_.reset();
     jack_ = backend_->jack();
     api_ = api;
@@ -48,15 +96,9 @@ RtMidi* RtMidiClient::ensure()
             client->error_ = text;
         },
         this);
-    if (jack_)
-        QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] {
-            stopped_();
-            // Close the dead server's client now, before any client joins a server
-            // that comes back: libjack closing it after that unregisters its port on
-            // the new server and crashes.
-            midi_.reset();
-            jack_.reset();
-        });
+    // Close the dead server's client as soon as the news comes, before any client
+    // joins a server that comes back.
+    if (jack_) stopConnection_ = QObject::connect(jack_.get(), &JackMonitor::stopped, context_, [this] { onServerStopped(); });
     return midi_.get();
 }
 
@@ -88,6 +130,25 @@ std::optional<std::pair<MidiError, QString>> RtMidiClient::whyUnavailable(const 
                                                     .arg(port, QString::fromStdString(takeError()))};
     if (backend_->claimNoSystemReport()) return std::pair{MidiError::NoMidiSystem, backend_->whyNone()};
     return std::nullopt;
+}
+
+bool RtMidiClient::connectedTo(const MidiDevice& device) const
+{
+    if (!jack_) return true;
+    const auto linked = [&] {
+        const std::vector<std::string> links = jack_->connections(device.name);
+        return std::any_of(links.begin(), links.end(), [](const std::string& name) { return MidiBackend::isOwnPort(name); });
+    };
+    // Other clients see a new connection once the server has switched to the new
+    // graph, at the start of a cycle: two cycles on, it shows or it was refused.
+    using namespace std::chrono_literals;
+    const std::uint64_t from = jack_->cycles();
+    const auto giveUp = std::chrono::steady_clock::now() + 500ms;
+    while (!linked()) {
+        if (jack_->cycles() >= from + 2 || std::chrono::steady_clock::now() > giveUp || !jack_->alive()) return linked();
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
 }
 
 std::string RtMidiClient::takeError()

@@ -39,6 +39,10 @@ public:
 
     //! The RtMidi object on the system to use now, or null when there is none.
     RtMidi* ensure();
+    //! A new RtMidi object in place of the current one: RtMidi keeps state across
+    //! closePort (a half-built System Exclusive message on JACK, the port that the
+    //! ALSA sequencer was given first), and only a new object starts clean.
+    RtMidi* remake();
     RtMidi* get() const { return midi_.get(); }
     MidiBackend& backend() const { return *backend_; }
     const std::shared_ptr<JackMonitor>& jack() const { return jack_; }
@@ -53,20 +57,34 @@ public:
     //! MIDI system (said once between the ports), or why this client could not be made.
     std::optional<std::pair<MidiError, QString>> whyUnavailable(const QString& port);
 
+    //! On JACK, whether one of Tandrel's own ports is connected to the device's port
+    //! now: RtMidi's JACK openPort does not look at what jack_connect said. True
+    //! on other systems, whose RtMidi reports a failed connection itself.
+    bool connectedTo(const MidiDevice& device) const;
+
     //! The error RtMidi reported last, cleared by reading it.
     std::string takeError();
 
 private:
+    RtMidi* make(MidiBackend::Api api);
+    void onServerStopped();
+    //! Lets go of every port's object on a stopped JACK server: libjack crashes when
+    //! one is closed after this process has joined a server that came back.
+    static void releaseStopped();
+
     Maker make_;
     QObject* context_;
     std::function<void()> replaced_;
     std::function<void()> stopped_;
     std::shared_ptr<MidiBackend> backend_;
-    std::shared_ptr<RtMidi> midi_;
     std::shared_ptr<JackMonitor> jack_;
+    QMetaObject::Connection stopConnection_;
     MidiBackend::Api api_ = MidiBackend::Api::None;
     std::mutex errorMutex_;
     std::string error_;
+    //! Last, so that it goes first, and RtMidi's thread with it: that thread reports
+    //! into the error buffer above until then.
+    std::shared_ptr<RtMidi> midi_;
 };
 
 }  // namespace tandrel

@@ -54,12 +54,20 @@ void RtMidiInput::setCommand(std::int16_t code)
     case Close: close(); break;
     case Start: start(); break;
     case Stop:
+        lastArrival_ = {};
         if (state_ == Delivering) {
             queue_.setDelivering(false);
             state_ = Opened;
         }
         break;
-    case DiscardOldest: queue_.pop(); break;
+    case DiscardOldest:
+        if (holding_) {
+            holding_ = false;
+            current_.clear();
+        } else {
+            queue_.pop();
+        }
+        break;
     default: post(MidiError::InvalidValue, QStringLiteral("The MIDI input has no command %1.").arg(code));
     }
 }
@@ -67,7 +75,9 @@ void RtMidiInput::setCommand(std::int16_t code)
 void RtMidiInput::open()
 {
     close();
-    RtMidiIn* midi = this->midi();
+    // RtMidi's JACK input keeps a System Exclusive message it was building across
+    // closePort, and would glue that head to whatever the next port delivers.
+    RtMidiIn* midi = client_.get() && client_.jack() ? static_cast<RtMidiIn*>(client_.remake()) : this->midi();
     if (!midi) {
         if (const auto why = client_.whyUnavailable(QStringLiteral("input"))) post(why->first, why->second);
         return;
@@ -81,23 +91,31 @@ void RtMidiInput::open()
     }
     queue_.clear();
     midi->openPort(device->index, "in");
-    const std::string failure = client_.takeError();
+    std::string failure = client_.takeError();
+    if (failure.empty() && midi->isPortOpen() && !client_.connectedTo(*device))
+        failure = "the MIDI system did not connect to it";
     if (!failure.empty() || !midi->isPortOpen()) {
         if (midi->isPortOpen()) midi->closePort();
         post(MidiError::OpenFailed, QStringLiteral("The MIDI input %1 could not be opened: %2")
                                         .arg(QString::fromStdString(device->name), QString::fromStdString(failure)));
         return;
     }
+    if (const auto& jack = client_.jack())
+        xrunConnection_ = QObject::connect(jack.get(), &JackMonitor::xrun, &events_, [this] { onXrun(); });
     state_ = Opened;
 }
 
 void RtMidiInput::close()
 {
     if (state_ == Closed) return;
+    QObject::disconnect(xrunConnection_);
     queue_.setDelivering(false);
     if (RtMidi* midi = client_.get(); midi && midi->isPortOpen()) midi->closePort();
     client_.takeError();
     queue_.clear();
+    holding_ = false;
+    current_.clear();
+    lastArrival_ = {};
     state_ = Closed;
 }
 
@@ -106,19 +124,40 @@ void RtMidiInput::start()
     if (state_ == Closed) return;  // as after a failed open, which has been reported already
     state_ = Delivering;
     queue_.setDelivering(true);
-    if (queue_.count() > 0) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
+    if (holding_ || queue_.count() > 0) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
 }
 
 void RtMidiInput::wake()
 {
-    const bool waiting = queue_.takeWake();
+    const bool waiting = queue_.takeWake() || holding_;
+    if (waiting && state_ == Delivering) lastArrival_ = std::chrono::steady_clock::now();
     if (const std::size_t lost = queue_.takeOverflow())
         raiseError(code(MidiError::InputOverflow),
                    QStringLiteral("%1 incoming MIDI messages were lost because they were not collected in time.")
                        .arg(lost));
+    if (const auto lost = queue_.takeLoss()) {
+        const QString what = *lost ? QStringLiteral("%1 incoming MIDI messages").arg(*lost)
+                                   : QStringLiteral("some incoming MIDI data");
+        raiseError(code(MidiError::InputLost),
+                   QStringLiteral("The MIDI system lost %1, so the dump may be incomplete. "
+                                  "Click Receive to receive it again.")
+                       .arg(what));
+    }
     // A port that a stopped server closed still hands over what had arrived whole
     // (closing it by command empties the queue); a port merely stopped keeps it.
     if (waiting && state_ != Opened) raiseMessage();
+}
+
+// JACK dropped the MIDI of the cycles it missed, if any came. Only while a dump is
+// coming in does that matter: a busy machine misses cycles at other times too.
+void RtMidiInput::onXrun()
+{
+    using namespace std::chrono_literals;
+    if (state_ != Delivering || lastArrival_ == std::chrono::steady_clock::time_point{}
+        || std::chrono::steady_clock::now() - lastArrival_ > 1s)
+        return;
+    queue_.noteLoss(0);
+    wake();
 }
 
 void RtMidiInput::onJackStopped()
@@ -153,12 +192,14 @@ void RtMidiInput::setFilter(int status, bool drop)
 
 std::int16_t RtMidiInput::MessageCount() const
 {
-    return static_cast<std::int16_t>(std::min<std::size_t>(queue_.count(), MidiInputQueue::MaxMessages));
+    return static_cast<std::int16_t>(
+        std::min<std::size_t>(queue_.count() + (holding_ ? 1 : 0), MidiInputQueue::MaxMessages));
 }
 
-ByteString RtMidiInput::MessageData() const
+const ByteString& RtMidiInput::MessageData() const
 {
-    return queue_.front();
+    if (!holding_) holding_ = queue_.popFront(current_);
+    return current_;  // empty when nothing waits
 }
 
 void RtMidiInput::post(MidiError error, const QString& text)

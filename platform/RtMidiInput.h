@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+#include <chrono>
+
 class RtMidiIn;
 
 namespace tandrel {
@@ -31,7 +33,7 @@ public:
     void setSysexBufferSize(std::int32_t bytes) override;
     void setFilter(int status, bool drop) override;
     std::int16_t MessageCount() const override;
-    ByteString MessageData() const override;
+    const ByteString& MessageData() const override;
 
 private:
     static void onMessage(double, std::vector<unsigned char>* bytes, void* self);
@@ -42,13 +44,22 @@ private:
     void start();
     void wake();
     void onJackStopped();
+    void onXrun();
     void post(MidiError error, const QString& text);
 
-    MidiInputQueue queue_;
+    mutable MidiInputQueue queue_;  //!< MessageData takes the oldest message out of it
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
+    QMetaObject::Connection xrunConnection_;
     mutable RtMidiClient client_;  //!< goes first, and RtMidi's thread with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
+    //! The oldest message, taken out of the queue by MessageData, until `Command` 6
+    //! drops it: read as often as the reader likes without a copy, and without
+    //! holding the queue's lock while it is read.
+    mutable ByteString current_;
+    mutable bool holding_ = false;
+    //! When messages were last found waiting while delivering; none after a stop.
+    std::chrono::steady_clock::time_point lastArrival_;
 };
 
 }  // namespace tandrel

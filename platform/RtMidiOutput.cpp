@@ -88,16 +88,23 @@ void RtMidiOutput::open()
     close();
     sendQuiet_ = false;
     closedBecause_.clear();
-    RtMidiOut* midi = this->midi();
+    // RtMidi's ALSA output keeps the first port it made: closePort only unsubscribes,
+    // so the virtual port would keep its listeners after a device is chosen, or be
+    // named after the device port made before it. A new object starts with none.
+    const bool virtualPort = id_ == MidiMapper;
+    RtMidiOut* midi = openedVirtual_ && *openedVirtual_ != virtualPort && client_.get()
+        ? static_cast<RtMidiOut*>(client_.remake())
+        : this->midi();
     if (!midi) {
         if (const auto why = client_.whyUnavailable(QStringLiteral("output"))) post(why->first, why->second);
         return;
     }
     QString name = QString::fromLatin1(MidiBackend::virtualPortName());
-    if (id_ == MidiMapper) {
+    std::optional<MidiDevice> device;
+    if (virtualPort) {
         midi->openVirtualPort(MidiBackend::virtualPortName());
     } else {
-        const auto device = client_.device(id_);
+        device = client_.device(id_);
         if (!device) {
             post(MidiError::NoSuchDevice, QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
                                               .arg(id_)
@@ -107,7 +114,10 @@ void RtMidiOutput::open()
         name = QString::fromStdString(device->name);
         midi->openPort(device->index, "out");
     }
-    if (const std::string failure = client_.takeError(); !failure.empty()) {
+    openedVirtual_ = virtualPort;
+    std::string failure = client_.takeError();
+    if (failure.empty() && device && !client_.connectedTo(*device)) failure = "the MIDI system did not connect to it";
+    if (!failure.empty()) {
         midi->closePort();
         client_.takeError();
         post(MidiError::OpenFailed,
@@ -149,6 +159,7 @@ void RtMidiOutput::transmit()
 {
     if (state_ != Opened) {
         reportClosed();
+        data_.clear();  // nothing was handed over
         return;
     }
     if (data_.empty()) return;
@@ -157,7 +168,8 @@ void RtMidiOutput::transmit()
 
     pumping_ = true;
     const std::weak_ptr<int> life = life_;
-    while (!queue_.empty() && state_ == Opened) {
+    std::size_t handed = 0;  // of this call's own message, the first in the queue
+    for (bool own = true; !queue_.empty() && state_ == Opened; own = false) {
         const std::uint64_t serial = serial_;
         const ByteString message = std::move(queue_.front());
         queue_.pop_front();
@@ -171,9 +183,12 @@ void RtMidiOutput::transmit()
                 queue_.clear();
                 break;
             }
+            if (own) handed += sizes[i];
         }
     }
     pumping_ = false;
+    // MessageData reads back what was handed over, so that a count of it is true.
+    if (handed < data_.size()) data_.resize(handed);
     armQueueEmpty();
 }
 
@@ -182,20 +197,18 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
     std::uint64_t lastCycles = jack() ? jack()->cycles() : 0;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
+        // Closed, or closed and opened again, during the wait: by the user's Receive,
+        // Open or Setup, which is no error, or by the server's end, told already.
+        if (serial != serial_) return false;
         if (state_ != Opened) {
             reportClosed();
-            return false;
-        }
-        if (serial != serial_) {  // closed and opened again during a wait
-            reportSendFailure(MidiError::PortNotOpen, QStringLiteral("The MIDI output was closed while a message was "
-                                                                     "going out; the rest of that message was not sent."));
             return false;
         }
         Clock::time_point now = Clock::now();
         if (jack()) {
             if (!jack()->alive()) {
                 markClosed(JackGone);
-                reportSendFailure(jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
+                reportStopped();
                 return false;
             }
             const std::uint64_t cycles = jack()->cycles();
@@ -289,9 +302,16 @@ void RtMidiOutput::onJackStopped()
 {
     if (state_ == Closed) return;
     markClosed(JackGone);
+    reportStopped();
+}
+
+void RtMidiOutput::reportStopped()
+{
     // One message box for the server's end, whichever port tells it; sends that
-    // follow have nothing new to say.
-    reportSendFailure(!jack() || jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
+    // follow have nothing new to say. It is news even after a send failure was
+    // told, and the turn to tell it is taken only by a port that does.
+    sendQuiet_ = true;
+    post(!jack() || jack()->claimStopReport() ? MidiError::ServerStopped : MidiError::Notice, JackGone);
 }
 
 void RtMidiOutput::post(MidiError error, const QString& text)

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 
 class RtMidiOut;
 
@@ -21,7 +22,7 @@ namespace tandrel {
 //! `Command` 7 returns once the message has been handed to the MIDI system, paced
 //! as OutputPacer says; while it waits it yields to pending events. Device −1 is
 //! Tandrel's own virtual port "Tandrel". Pacing is DIN unless TANDREL_MIDI_PACING
-//! says "fast"; TANDREL_MIDI_PAUSE_MS sets the pause between messages.
+//! says "fast"; TANDREL_MIDI_PAUSE_MS sets the pause between messages, with either.
 class RtMidiOutput : public MIDIOutput {
 public:
     RtMidiOutput();
@@ -58,6 +59,7 @@ private:
     void markClosed(const QString& because);
     void reportSendFailure(MidiError error, const QString& text);
     void reportClosed();
+    void reportStopped();
     void armQueueEmpty();
     void checkQueueEmpty(std::uint64_t serial);
     void onJackStopped();
@@ -75,6 +77,7 @@ private:
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
+    std::optional<bool> openedVirtual_;  //!< whether the RtMidi object's port was the virtual one
     ByteString data_;
     mutable RtMidiClient client_;
 };

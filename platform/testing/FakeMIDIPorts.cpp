@@ -63,9 +63,10 @@ std::int16_t FakeMIDIInput::MessageCount() const
     return scriptedMessageCount ? *scriptedMessageCount : static_cast<std::int16_t>(waiting.size());
 }
 
-ByteString FakeMIDIInput::MessageData() const
+const ByteString& FakeMIDIInput::MessageData() const
 {
-    return waiting.empty() ? ByteString() : waiting.front();
+    static const ByteString none;
+    return waiting.empty() ? none : waiting.front();
 }
 
 void FakeMIDIInput::deliver(std::vector<ByteString> messages)

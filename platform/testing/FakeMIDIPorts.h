@@ -31,7 +31,7 @@ public:
     void setSysexBufferSize(std::int32_t bytes) override;
     void setFilter(int status, bool drop) override;
     std::int16_t MessageCount() const override;
-    ByteString MessageData() const override;
+    const ByteString& MessageData() const override;
 
     //! Puts a message in the queue, as if it had arrived (no event is raised).
     void queue(ByteString message) { waiting.push_back(std::move(message)); }

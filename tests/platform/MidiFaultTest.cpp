@@ -4,6 +4,7 @@
 // message, says what happened once, never hangs, and works again without a restart.
 #include "app/frmMain.h"
 #include "platform/JackMonitor.h"
+#include "platform/MidiErrors.h"
 #include "platform/MidiPorts.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
@@ -19,10 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
 
+#include <signal.h>
 #include <unistd.h>
 
 using namespace tandrel;
@@ -157,9 +160,17 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         EXPECT_EQ(app.MAIN.lByteCount, static_cast<std::int32_t>(kept.size()));
         EXPECT_TRUE(app.w->bDumpUnsaved);
         EXPECT_FALSE(app.w->unloaded());
-        // The server's end is told once; a peer's end is not told at all.
-        EXPECT_EQ(app.fake.boxes.boxes.size(), serverDies ? 1u : 0u) << app.boxes();
-        EXPECT_EQ(app.boxes().find("JACK") != std::string::npos, serverDies) << app.boxes();
+        std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
+        // The server's end is told once. A peer's end is not told as such; the cycles JACK
+        // misses while it drops a killed peer (an xrun) are, once, as a dump that may be incomplete.
+        if (serverDies) {
+            EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+            EXPECT_NE(app.boxes().find("JACK"), std::string::npos) << app.boxes();
+        } else {
+            EXPECT_LE(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+            for (const auto& box : app.fake.boxes.boxes)
+                EXPECT_TRUE(box.prompt.contains("may be incomplete")) << app.boxes();
+        }
         finishGt3sim(*sim, 10s);
         app.fake.boxes.boxes.clear();
         if (serverDies) {
@@ -185,8 +196,34 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         EXPECT_TRUE(finishGt3sim(*again, 30s));
         settle(300ms);
         EXPECT_EQ(app.MAIN.sSysexData, dump);
+        std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
     }
+}
+
+// A peer that stops answering mid-dump makes the server miss cycles (an xrun), and the MIDI
+// of those cycles may be gone: the user is told once that the dump may be incomplete.
+TEST_F(MidiFault, AnXrunMidReceiveIsToldOnceAndTheDumpIsKept)
+{
+    const QString part = dir.filePath("part.syx");
+    QFile f(part);
+    const ByteString head = dump.substr(0, dump.find('\xF7', 12000) + 1);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(head.data(), static_cast<qint64>(head.size())) > 0);
+    f.close();
+    App app("-1");
+    auto sim = startReceiving(app, "din", part);
+    ASSERT_TRUE(runEventsUntil([&] { return app.MAIN.sSysexData.size() >= 2000; }, 30s)) << app.boxes();
+    ::kill(static_cast<pid_t>(sim->processId()), SIGSTOP);
+    settle(1500ms);
+    ::kill(static_cast<pid_t>(sim->processId()), SIGCONT);
+    settle(1000ms);
+    sim->kill();
+    ASSERT_GT(jack->xruns(), 0) << "the server missed no cycle";
+    EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+    EXPECT_NE(app.boxes().find("may be incomplete"), std::string::npos) << app.boxes();
+    EXPECT_TRUE(wholeMessagesOf(app.MAIN.sSysexData, head) && app.MAIN.sSysexData.size() >= 2000)
+        << app.MAIN.sSysexData.size() << " bytes kept";
+    EXPECT_TRUE(app.w->bDumpUnsaved);
 }
 
 TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
@@ -202,7 +239,130 @@ TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
         << "lost " << dump.size() - app.MAIN.sSysexData.size() << " bytes; " << app.boxes();
     settle(500ms);
     EXPECT_EQ(app.MAIN.sSysexData, dump);
+    std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
     EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+}
+
+// A click during a send's pacing wait (DIN, so every message waits) ends the send: that is the
+// user's doing, not an error, and the count shown is what went out. The server's end after it
+// is still told.
+TEST_F(MidiFault, ASendTheUserStopsSaysNothingAndCountsWhatWentOut)
+{
+    enum class Click { Receive, Open, OpenThenServerStops };
+    struct Case {
+        const char* name;
+        Click click;
+        QString finalStatus;
+        bool jackBox;
+    };
+    const QString opened = " open\r  Set GT-3 to receive; click Send to transmit.";
+    const std::vector<Case> cases = {
+        {"Receive", Click::Receive, "Sent sysex to GT-3--ready to Receive or Open", false},
+        {"Open", Click::Open, " /gt3.syx" + opened, false},
+        {"Open, then the server stops", Click::OpenThenServerStops, " /gt3.syx" + opened, true},
+    };
+    qputenv("TANDREL_MIDI_PACING", "din");
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QString("rx%1").arg(round++), recorded = dir.filePath(name + ".syx");
+        auto sim = startGt3sim({"receive", recorded, "--name", name, "--idle-ms", "3000", "--timeout-ms", "60000"});
+        ASSERT_TRUE(jack->waitForPort(name + ":in", 30s));
+        // The input's device, silent until long after the test.
+        auto peer = startGt3sim({"transmit", dumpPath, "--name", "gt3" + name, "--wait-ms", "60000", "--delay-ms", "120000"});
+        ASSERT_TRUE(jack->waitForPort("gt3" + name + ":out", 30s));
+        App app(" 0");
+        app.w->Form_Load();
+        app.fake.dialog.willChoose(dumpPath);
+        app.w->cmdOpen_Click();
+        settle(200ms);
+        ASSERT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
+
+        QString lastCount;
+        int yields = 0;
+        app.fake.loop.onDoEvents = [&] {
+            lastCount = app.w->statusText();
+            if (++yields != 10) return;
+            // Runs at the next look at the window's events: inside the next message's wait.
+            QTimer::singleShot(0, [&] {
+                app.fake.boxes.answers.push_back(MessageBoxes::vbNo);
+                app.fake.dialog.willChoose(dumpPath);
+                c.click == Click::Receive ? app.w->cmdReceive_Click() : app.w->cmdOpen_Click();
+                if (c.click == Click::OpenThenServerStops) jack->kill();
+            });
+        };
+        app.w->cmdSend_Click();
+        settle(1500ms);
+        EXPECT_FALSE(app.w->sending());
+        EXPECT_EQ(app.w->statusText().toStdString(), c.finalStatus.toStdString());
+        if (c.jackBox) {
+            EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
+            EXPECT_NE(app.boxes().find("JACK"), std::string::npos) << app.boxes();
+            finishGt3sim(*sim, 10s);
+            jack.reset();
+            jack.emplace();
+            ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+            continue;
+        }
+        EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
+        EXPECT_TRUE(finishGt3sim(*sim, 20s));
+        const ByteString got = readBytes(recorded).toStdString();
+        EXPECT_TRUE(wholeMessagesOf(got, dump) && !got.empty()) << got.size() << " bytes went out";
+        EXPECT_EQ(lastCount.toStdString(), QString(" %1 bytes sent to GT-3").arg(got.size()).toStdString());
+    }
+    qputenv("TANDREL_MIDI_PACING", "fast");
+}
+
+// The server dies and a new one is up before the window has handled the news; the input is
+// used on the new server first, while the output still holds the dead server's watch.
+TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
+{
+    for (const bool listFirst : {true, false}) {
+        SCOPED_TRACE(listFirst ? "a device list first" : "an open first");
+        auto in = CreateMIDIInput();
+        auto out = CreateMIDIOutput();
+        std::vector<std::int16_t> codes;
+        in->events.Error = out->events.Error = [&](std::int16_t code, const QString& text) {
+            if (!jack->xrunExplains(text)) codes.push_back(code);
+        };
+        ByteString got;
+        in->events.Message = [&] {
+            for (; !in->MessageData().empty() && in->MessageCount() > 0; in->setCommand(MIDIInput::DiscardOldest))
+                got += in->MessageData();
+        };
+        auto old = transmitter("gt3old", "din");
+        in->setDeviceID(0);
+        in->setCommand(MIDIInput::Open);
+        in->setCommand(MIDIInput::Start);
+        out->setDeviceID(MIDIOutput::MidiMapper);
+        out->setCommand(MIDIOutput::Open);
+        ASSERT_TRUE(in->State() == MIDIInput::Delivering && out->State() == MIDIOutput::Opened);
+
+        jack->kill();
+        QThread::msleep(1500);  // the watches hear of it; the window has yet to
+        jack.reset();
+        jack.emplace();
+        ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+        auto sim = transmitter("gt3new", "fast");
+        if (listFirst) {
+            EXPECT_EQ(in->DeviceCount(), 1);
+        }
+        in->setDeviceID(0);
+        in->setCommand(MIDIInput::Open);
+        in->setCommand(MIDIInput::Start);
+        EXPECT_TRUE(runEventsUntil([&] { return got.size() >= dump.size(); }, 30s)) << got.size() << " bytes";
+        settle(300ms);
+        EXPECT_EQ(in->State(), MIDIInput::Delivering);
+        EXPECT_TRUE(got == dump) << got.size() << " bytes";
+        out->setCommand(MIDIOutput::Open);
+        EXPECT_EQ(out->State(), MIDIOutput::Opened);
+        settle(200ms);
+        // The one stop there was is told once; nothing else is said.
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), code(MidiError::ServerStopped)), 1);
+        EXPECT_EQ(std::count_if(codes.begin(), codes.end(), [](std::int16_t c) { return c != 0 && c != 8; }), 1);
+        finishGt3sim(*sim, 10s);
+        old->kill();
+    }
 }
 
 TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
@@ -227,6 +387,7 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
         app.w->cmdOpen_Click();
         ASSERT_EQ(app.MAIN.sSysexData, dump);
         settle(200ms);
+        std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         ASSERT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
         app.fake.boxes.boxes.clear();
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <random>
 #include <thread>
+#include <variant>
 #include <vector>
 
 using tandrel::ByteString;
@@ -73,6 +74,72 @@ TEST(MidiInputQueueTest, ReassemblesWholeMessagesFromAnyFraming)
         std::vector<ByteString> expected;
         for (const Bytes& e : c.expected) expected.push_back(bytes(e));
         EXPECT_EQ(drain(q), expected);
+    }
+}
+
+// Receive clears the queue while the device may be in the middle of a message: its
+// tail must not come out as a message of its own, nor glue to what comes next.
+TEST(MidiInputQueueTest, AfterAClearTheRestOfAnInterruptedMessageIsDropped)
+{
+    struct Case {
+        const char* name;
+        std::vector<Bytes> before, after, expected;
+    };
+    const std::vector<Case> cases = {
+        {"a tail up to its F7", {}, {{1, 2, 3, 0xF7}, {0xF0, 5, 0xF7}}, {{0xF0, 5, 0xF7}}},
+        {"a tail and the next message in one push", {}, {{1, 2, 0xF7, 0xF0, 5, 0xF7}}, {{0xF0, 5, 0xF7}}},
+        {"a tail over several pushes", {}, {{1, 2}, {3}, {4, 0xF7, 0xC0, 1}}, {{0xC0, 1}}},
+        {"realtime inside a tail still comes out", {}, {{1, 0xF8, 2, 0xF7}}, {{0xF8}}},
+        {"a status ends a tail with no F7", {}, {{1, 2, 0x90, 1, 2}}, {{0x90, 1, 2}}},
+        {"a System Exclusive head before the clear", {{0xF0, 1, 2}}, {{3, 0xF7}, {0xF0, 9, 0xF7}}, {{0xF0, 9, 0xF7}}},
+        {"running status before the clear", {{0x90, 1, 2}}, {{3, 4}, {0x80, 3, 4}}, {{0x80, 3, 4}}},
+        {"a clean start loses nothing", {{0xF0, 1}}, {{0xF0, 2, 0xF7}, {5, 6}}, {{0xF0, 2, 0xF7}, {5, 6}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MidiInputQueue q;
+        q.setDelivering(true);
+        for (const Bytes& p : c.before) push(q, bytes(p));
+        q.clear();
+        for (const Bytes& p : c.after) push(q, bytes(p));
+        std::vector<ByteString> expected;
+        for (const Bytes& e : c.expected) expected.push_back(bytes(e));
+        EXPECT_EQ(drain(q), expected);
+    }
+}
+
+// Loss the MIDI system knows of (a JACK xrun, a full sequencer queue) is told once per dump:
+// from the first message after a clear on, and not again until the next clear.
+TEST(MidiInputQueueTest, LossIsToldOnceForEachDumpUnderWay)
+{
+    // 'm': a message arrives; 'c': clear; a number n: noteLoss(n); 't': takeLoss, whose
+    // results are listed in `told` (-1: nothing to tell).
+    struct Case {
+        const char* name;
+        std::vector<std::variant<char, int>> steps;
+        std::vector<long> told;
+    };
+    const std::vector<Case> cases = {
+        {"an unknown loss mid-dump, told once", {'m', 0, 't', 3, 't'}, {0, -1}},
+        {"losses add up until told", {'m', 2, 3, 't'}, {5}},
+        {"an unknown loss makes the sum unknown", {'m', 2, 0, 't'}, {0}},
+        {"told again for the next dump", {'m', 2, 't', 'c', 'm', 4, 't'}, {2, 4}},
+        {"no dump under way: nothing to tell", {1, 't', 'm', 't'}, {-1, -1}},
+        {"a clear forgets what was not told", {'m', 2, 'c', 'm', 't'}, {-1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MidiInputQueue q;
+        q.setDelivering(true);
+        std::vector<long> told;
+        for (const auto& step : c.steps) {
+            if (const int* n = std::get_if<int>(&step)) q.noteLoss(static_cast<std::size_t>(*n));
+            else if (std::get<char>(step) == 'm') push(q, bytes({0xF0, 1, 0xF7}));
+            else if (std::get<char>(step) == 'c') q.clear();
+            else if (const auto loss = q.takeLoss()) told.push_back(static_cast<long>(*loss));
+            else told.push_back(-1);
+        }
+        EXPECT_EQ(told, c.told);
     }
 }
 

@@ -32,6 +32,7 @@ TEST(OutputPacerTest, NextStartFollowsTheWireThePauseAndTheTransport)
         bool endsMessage;
         std::uint64_t observedCycle;  //!< the cycle count seen 3 ms after sending (sent at cycle 10)
         Clock::time_point expected;   //!< max(): waits for the transport, min(): at once
+        OutputPacer::Micros pause{-1};  //!< set by the user (TANDREL_MIDI_PAUSE_MS); −1: the default
     };
     const auto din = OutputPacer::Mode::Din, fast = OutputPacer::Mode::Fast;
     const std::vector<Timing> cases = {
@@ -42,6 +43,11 @@ TEST(OutputPacerTest, NextStartFollowsTheWireThePauseAndTheTransport)
         {"DIN on JACK: no slack inside a message", din, true, 4096, false, 12, t0 + 3ms + 4096 * 320us},
         {"fast: the rate limit only", fast, false, 1000, true, 0, t0 + 1ms},
         {"fast on JACK: no time limit", fast, true, 1000, true, 10, Clock::time_point::min()},
+        {"DIN: the pause set", din, false, 100, true, 0, t0 + 32ms + 45ms, 45ms},
+        {"fast: the pause set, after a message", fast, false, 1000, true, 0, t0 + 45ms, 45ms},
+        {"fast: the pause set, none inside a message", fast, false, 1000, false, 0, t0 + 1ms, 45ms},
+        {"fast on JACK: the pause set", fast, true, 1000, true, 10, t0 + 45ms, 45ms},
+        {"fast: a pause set to 0", fast, false, 1000, true, 0, t0 + 1ms, 0ms},
     };
     for (const Timing& c : cases) {
         SCOPED_TRACE(c.name);
@@ -49,6 +55,7 @@ TEST(OutputPacerTest, NextStartFollowsTheWireThePauseAndTheTransport)
         pacer.setMode(c.mode);
         pacer.setFastRate(1000000);
         if (c.jack) pacer.useCycles(5ms, 8192);
+        if (c.pause >= 0ms) pacer.setPause(c.pause);
         EXPECT_EQ(pacer.earliestStart(), Clock::time_point::min()) << "nothing sent yet";
         pacer.sent(c.size, c.endsMessage, t0, 10);
         pacer.observe(c.observedCycle, t0 + 3ms);

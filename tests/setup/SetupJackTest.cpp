@@ -90,6 +90,7 @@ TEST(SetupJack, ThePortsChosenAtFirstStartCarryTheReceiveAndTheSend)
     main.cmdSend_Click();
     ASSERT_TRUE(finishGt3sim(*gt3In, 60s));
     EXPECT_EQ(readAll("sent.syx"), dump);
+    std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack.xrunExplains(box.prompt); });
     EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
 }
 

@@ -38,6 +38,9 @@ public:
     bool realtime() const { return realtime_; }
     //! Overrun reports ("XRun") in the server's output so far.
     int xruns();
+    //! Whether `report` is a port's word that a dump may be incomplete and the server did
+    //! miss cycles: a starved machine does that, and the port is right to say so.
+    bool xrunExplains(const QString& report) { return report.contains("may be incomplete") && xruns() > 0; }
 
 private:
     void stop();

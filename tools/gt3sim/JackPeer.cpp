@@ -26,7 +26,7 @@ void quiet(const char*) {}
 
 }  // namespace
 
-std::unique_ptr<JackPeer> JackPeer::open(const std::string& name, bool output, std::string* error)
+std::unique_ptr<JackPeer> JackPeer::open(const std::string& name, bool output, std::string* error, bool activate)
 {
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
@@ -48,7 +48,7 @@ std::unique_ptr<JackPeer> JackPeer::open(const std::string& name, bool output, s
     if (!output) peer->ring_ = jack_ringbuffer_create(RingBytes);
     jack_on_shutdown(client, &JackPeer::shutdown, peer.get());
     jack_set_process_callback(client, &JackPeer::process, peer.get());
-    if (jack_activate(client) != 0) {
+    if (activate && jack_activate(client) != 0) {
         *error = "JACK did not activate the client";
         return nullptr;
     }

@@ -18,7 +18,9 @@ class JackPeer : public Peer {
 public:
     //! A client named `name` with an output port "out" or an input port "in";
     //! nullptr, with the reason in `error`, when no JACK server answers.
-    static std::unique_ptr<JackPeer> open(const std::string& name, bool output, std::string* error);
+    //! `activate` false leaves the client inactive: JACK refuses connections to its port.
+    static std::unique_ptr<JackPeer> open(const std::string& name, bool output, std::string* error,
+                                          bool activate = true);
     ~JackPeer() override;
 
     bool connect(const std::string& port, std::chrono::milliseconds wait, std::string* error) override;

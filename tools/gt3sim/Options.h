@@ -20,6 +20,7 @@ struct Options {
     std::string api;  //!< "jack", "alsa", or empty: JACK, else ALSA
     std::string name = "gt3sim";
     std::string connect;
+    bool inactive = false;  //!< JACK: the port is made but the client never activates, so nothing can connect
     // transmit
     bool din = true;
     std::chrono::microseconds pause{20000};

@@ -4,13 +4,16 @@
 //   gt3sim generate OUT [--size BYTES] [--block DATA_BYTES] [--device ID] [--seed N]
 //   gt3sim transmit FILE [--pacing din|fast] [--pause-ms MS] [--piece BYTES] [--cycle-bytes BYTES]
 //                        [--api jack|alsa] [--name CLIENT] [--connect PORT] [--wait-ms MS] [--delay-ms MS]
+//                        [--inactive 1]
 //   gt3sim receive OUT [--expect-messages N] [--expect-bytes N] [--min-pause-ms MS] [--idle-ms MS]
-//                      [--timeout-ms MS] [--api jack|alsa] [--name CLIENT] [--connect PORT]
+//                      [--timeout-ms MS] [--api jack|alsa] [--name CLIENT] [--connect PORT] [--inactive 1]
 //
 // transmit waits until something listens (or connects to --connect), sends the file
 // as the device would, and prints "gt3sim transmit: key=value …". receive records what
 // arrives into OUT until the expected messages or bytes are in, or nothing has come
-// for --idle-ms, and prints "gt3sim receive: key=value …". The exit status is 0 on
+// for --idle-ms, and prints "gt3sim receive: key=value …". With --inactive 1 the JACK
+// port is there but its client never activates, so no connection to it can be made
+// (a device that cannot be opened). The exit status is 0 on
 // success, 1 on a failure (including a failed check), 2 on a usage error.
 #include "AlsaPeer.h"
 #include "JackPeer.h"
@@ -82,6 +85,7 @@ std::string parse(int argc, char** argv, Options& o)
         else if (key == "--min-pause-ms") o.minPause = std::chrono::milliseconds(n);
         else if (key == "--idle-ms") o.idle = std::chrono::milliseconds(n);
         else if (key == "--timeout-ms") o.timeout = std::chrono::milliseconds(n);
+        else if (key == "--inactive") o.inactive = n != 0;
         else return "unknown option " + key;
     }
     return {};
@@ -106,7 +110,7 @@ std::unique_ptr<Peer> openPeer(const Options& o, bool output, std::string* error
 {
     std::string jackWhy, alsaWhy;
     if (o.api != "alsa")
-        if (auto peer = JackPeer::open(o.name, output, &jackWhy)) return peer;
+        if (auto peer = JackPeer::open(o.name, output, &jackWhy, !o.inactive)) return peer;
     if (o.api != "jack")
         if (auto peer = AlsaPeer::open(o.name, output, &alsaWhy)) return peer;
     *error = o.api == "jack" ? jackWhy : o.api == "alsa" ? alsaWhy : jackWhy + "; " + alsaWhy;
