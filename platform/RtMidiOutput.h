@@ -55,6 +55,11 @@ private:
     bool sendPiece(const char* bytes, std::size_t size, bool endsMessage);
     void observe();
     void drain(std::chrono::milliseconds limit);
+    //! When the pacer's answer may next change: the start it gave, or, while it
+    //! waits for the transport, the next JACK cycle.
+    OutputPacer::Clock::time_point nextChange(std::size_t size) const;
+    //! Just after the next JACK cycle, when what is in flight may have moved on.
+    OutputPacer::Clock::time_point nextCycle() const;
     void markClosed(const QString& because);
     void reportSendFailure(MidiError error, const QString& text);
     void reportClosed();
