@@ -233,6 +233,8 @@ int main(int argc, char** argv)
     const QString mode = args.value(1);
 
     tandrel::bench::HarnessServices hs;
+    if (mode != QLatin1String("configure"))
+        hs.makeMIDIClientsAhead();
     tandrel::DumpState MAIN;
     tandrel::frmMain window(hs.services(), MAIN);
 

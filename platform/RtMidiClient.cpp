@@ -3,6 +3,8 @@
 
 #include <RtMidi.h>
 
+#include <QThread>
+
 #include <algorithm>
 
 namespace tandrel {
@@ -18,11 +20,40 @@ RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> r
 }
 
 // RtMidi's thread is gone once its object is, and with it every callback.
-RtMidiClient::~RtMidiClient() = default;
+RtMidiClient::~RtMidiClient()
+{
+    if (ahead_.valid()) ahead_.wait();  // the work ahead still writes here
+}
+
+void RtMidiClient::makeAhead(QThread* home)
+{
+    const MidiBackend::Api api = backend_->ensure();
+    // The monitor raises its events on the thread it lives in.
+    if (const auto& jack = backend_->jack(); jack && jack->thread() != home) jack->moveToThread(home);
+    if (api == MidiBackend::Api::None) return;
+    try {
+        madeAhead_ = make_(api);
+        aheadApi_ = api;
+    } catch (const RtMidiError&) {
+        // ensure() tries again, and keeps the error for the port to report.
+    }
+}
 
 RtMidi* RtMidiClient::ensure()
 {
+    if (ahead_.valid()) {
+        ahead_.wait();
+        ahead_ = {};
+    }
     const MidiBackend::Api api = backend_->ensure();
+    if (std::shared_ptr<RtMidi> made = std::exchange(madeAhead_, nullptr); made && !midi_ && api == aheadApi_) {
+        replaced_();
+        jack_ = backend_->jack();
+        api_ = api;
+        midi_ = std::move(made);
+        hookUp();
+        return midi_.get();
+    }
     if (api == MidiBackend::Api::None) {
         midi_.reset();
         return nullptr;
@@ -40,6 +71,12 @@ RtMidi* RtMidiClient::ensure()
         error_ = e.getMessage();
         return nullptr;
     }
+    hookUp();
+    return midi_.get();
+}
+
+void RtMidiClient::hookUp()
+{
     // On RtMidi's thread, or on this one.
     midi_->setErrorCallback(
         [](RtMidiError::Type, const std::string& text, void* self) {
@@ -57,7 +94,6 @@ RtMidi* RtMidiClient::ensure()
             midi_.reset();
             jack_.reset();
         });
-    return midi_.get();
 }
 
 std::vector<MidiDevice> RtMidiClient::devices()

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+class QThread;
 class RtMidi;
 
 namespace tandrel {
@@ -39,6 +41,11 @@ public:
 
     //! The RtMidi object on the system to use now, or null when there is none.
     RtMidi* ensure();
+    //! Makes the RtMidi object, and the MIDI system's own client, ahead of need on
+    //! the calling thread (not the user-interface thread `home`). ensure() waits
+    //! for `ready`, the end of that work, and takes over what it made.
+    void makeAhead(QThread* home);
+    void waitForAhead(std::shared_future<void> ready) { ahead_ = std::move(ready); }
     RtMidi* get() const { return midi_.get(); }
     MidiBackend& backend() const { return *backend_; }
     const std::shared_ptr<JackMonitor>& jack() const { return jack_; }
@@ -57,6 +64,9 @@ public:
     std::string takeError();
 
 private:
+    //! Takes errors and the server's end from `midi_`, made now.
+    void hookUp();
+
     Maker make_;
     QObject* context_;
     std::function<void()> replaced_;
@@ -65,6 +75,9 @@ private:
     std::shared_ptr<RtMidi> midi_;
     std::shared_ptr<JackMonitor> jack_;
     MidiBackend::Api api_ = MidiBackend::Api::None;
+    std::shared_future<void> ahead_;
+    std::shared_ptr<RtMidi> madeAhead_;
+    MidiBackend::Api aheadApi_ = MidiBackend::Api::None;
     std::mutex errorMutex_;
     std::string error_;
 };

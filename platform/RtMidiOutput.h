@@ -24,6 +24,8 @@ namespace tandrel {
 //! says "fast"; TANDREL_MIDI_PAUSE_MS sets the pause between messages.
 class RtMidiOutput : public MIDIOutput {
 public:
+    //! The client under the port, for making it ahead of need.
+    RtMidiClient& client() { return client_; }
     RtMidiOutput();
     ~RtMidiOutput() override;
     RtMidiOutput(const RtMidiOutput&) = delete;
