@@ -712,16 +712,28 @@ several runs, taken in alternating order with the baseline's.
    row below it is the least any sender can take on this server while keeping
    every pause at 20 ms or more: RtMidi puts each message at the start of a JACK
    cycle, so each start rounds up to the next cycle, half a cycle on average.
+   The CPU row divides the sender's CPU time over the send by the send's length,
+   against a bare RtMidi sender (`bench_rtmidi send --pacing din`) that sleeps
+   through the same wire model.
 4. **Start-up**: from spawning the process to the end of its first paint, with the
-   window in the Ready state, against a bare Qt program that shows one window of
-   the same size (`bench_bare_qt`).
+   window in the Ready state. The fair baseline (`bench_bare_midi`) opens what
+   Tandrel opens at start-up, the same way and in the same order (a JACK client
+   counting cycles, an RtMidi input with its callback and an RtMidi output, both
+   on the idle device), then shows one window of the same size; the bare Qt
+   program (`bench_bare_qt`) shows the window alone.
 5. **Memory**: peak resident memory after opening the dump, less the peak of the
    same program holding none, divided by the dump's size; the baseline is the bare
-   Qt program holding the file's bytes. The row above gives the two programs' peaks
-   holding nothing. For the 125,000-byte dump the figure moves between about 0.4
+   Qt program holding the file's bytes. The rows above give the programs' peaks
+   holding nothing, and the notes where the resident memory of Tandrel and of the
+   fair baseline is at the first paint, in KiB by mapping (from
+   /proc/self/smaps): `jack-*` is the JACK server's shared memory that every
+   JACK client maps. For the 125,000-byte dump the figure moves between about 0.4
    and 1.5 from run to run: the dump is no bigger than the heap's own slack.
 6. **Scaling**: instructions (callgrind) spent cutting a 10 MB and a 1 MB dump
    into messages as the send loop does (`bench_cut`), their ratio.
+7. **Idle**: CPU time over 10 s after the first paint, Ready and nothing
+   arriving, against the fair baseline of row 4 shown and idle as long. Most of
+   both is the JACK clients waking at every cycle of the server.
 )");
     file.write(text.toUtf8());
 }
