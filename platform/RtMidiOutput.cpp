@@ -43,6 +43,10 @@ RtMidiOutput::RtMidiOutput()
           },
           [this] { onJackStopped(); })
 {
+    queueEmptyTimer_.setSingleShot(true);
+    wake_.setSingleShot(true);
+    wake_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&queueEmptyTimer_, &QTimer::timeout, &events_, [this] { checkQueueEmpty(queueEmptySerial_); });
     const QString pacing = qEnvironmentVariable("TANDREL_MIDI_PACING").trimmed().toLower();
     if (pacing == QLatin1String("fast")) pacer_.setMode(OutputPacer::Mode::Fast);
     bool ok = false;
@@ -216,12 +220,11 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
         // and the ports' events still run while the wire is busy, at no cost between.
         const Clock::duration wait = nextChange(size) - now;
         if (wait >= 1ms) {
-            QTimer wake;
-            wake.setSingleShot(true);
-            wake.setTimerType(Qt::PreciseTimer);
             // Qt's timers count whole milliseconds: wake a little early, then nap the rest.
-            wake.start(std::chrono::floor<std::chrono::milliseconds>(wait));
+            wake_.start(std::chrono::floor<std::chrono::milliseconds>(wait));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            if (life.expired()) return false;
+            wake_.stop();
         } else {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             if (life.expired()) return false;
@@ -300,8 +303,8 @@ void RtMidiOutput::armQueueEmpty()
     queueEmptyGiveUp_ = Clock::now() + 10s;
     if (queueEmptyArmed_) return;
     queueEmptyArmed_ = true;
-    const std::uint64_t serial = serial_;
-    QTimer::singleShot(1ms, &events_, [this, serial] { checkQueueEmpty(serial); });
+    queueEmptySerial_ = serial_;
+    queueEmptyTimer_.start(1ms);
 }
 
 void RtMidiOutput::checkQueueEmpty(std::uint64_t serial)
@@ -315,8 +318,8 @@ void RtMidiOutput::checkQueueEmpty(std::uint64_t serial)
         queueEmptyArmed_ = true;
         // On JACK the pacer learns at the cycles that the last piece left; look just after the next one.
         const Clock::duration wait = jack() ? nextCycle() - Clock::now() : Clock::duration(2ms);
-        QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), 1ms), &events_,
-                           [this, serial] { checkQueueEmpty(serial); });
+        queueEmptySerial_ = serial;
+        queueEmptyTimer_.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), 1ms));
     }
 }
 

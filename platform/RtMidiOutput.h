@@ -7,6 +7,7 @@
 #include "platform/RtMidiClient.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <deque>
@@ -80,6 +81,10 @@ private:
     std::chrono::steady_clock::time_point queueEmptyGiveUp_;
     std::shared_ptr<int> life_ = std::make_shared<int>(0);  //!< tells a send's wait that the port went
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
+    //! One timer for the queue-empty checks: a send arms it after every message.
+    QTimer queueEmptyTimer_;
+    QTimer wake_;  //!< ends a send's wait in the event loop
+    std::uint64_t queueEmptySerial_ = 0;
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
     ByteString data_;
