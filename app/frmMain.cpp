@@ -135,6 +135,10 @@ void frmMain::buildControls()
 void frmMain::setStatusColour(unsigned rgb)
 {
     statusColour_ = rgb;
+    // A transfer sets its colour with every message; only a change needs a new palette.
+    if (lblStatus->palette().color(QPalette::WindowText) == QColor::fromRgb(rgb)
+        && lblStatus->palette().color(QPalette::Window) == kNavy)
+        return;
     QPalette pal = lblStatus->palette();
     pal.setColor(QPalette::Window, kNavy);
     pal.setColor(QPalette::WindowText, QColor::fromRgb(rgb));
@@ -149,10 +153,28 @@ QString frmMain::statusText() const
 void frmMain::setStatusText(const QString& text)
 {
     statusText_ = text;
+    statusPacer_.cancel();
+    applyStatusText();
+}
+
+void frmMain::setStatusTextPaced(const QString& text)
+{
+    statusText_ = text;
+    statusPacer_.request();
+}
+
+void frmMain::applyStatusText()
+{
     // A carriage return starts a second line.
-    QString shown = text;
+    QString shown = statusText_;
     shown.replace(u'\r', u'\n');
     lblStatus->setText(shown);
+}
+
+void frmMain::drawStatusText()
+{
+    applyStatusText();
+    lblStatus->repaint();
 }
 
 void frmMain::Form_Load()

@@ -9,6 +9,7 @@
 
 #include "app/frmSplash.h"
 #include "dump/DumpState.h"
+#include "platform/FramePacer.h"
 #include "platform/ProgressBar.h"
 #include "platform/Services.h"
 
@@ -78,9 +79,14 @@ public:
     //! The status line's text colour, as 0xRRGGBB.
     unsigned statusColour() const { return statusColour_; }
     void setStatusColour(unsigned rgb);
-    //! The status line's text.
+    //! The status line's text: always the latest, whether drawn yet or not.
     QString statusText() const;
+    //! Sets and draws the text at once; a running count still waiting to be drawn
+    //! is dropped.
     void setStatusText(const QString& text);
+    //! For the running count of a transfer: the text is set at once and drawn at
+    //! most once a frame, the latest text each time.
+    void setStatusTextPaced(const QString& text);
 
     //! True once Form_Unload has run: no handler may touch the ports after that.
     bool unloaded() const { return unloaded_; }
@@ -132,6 +138,10 @@ private:
     void dumpReplaced();
     //! Messages were added to the held dump: the lamp judges it once the input is quiet.
     void dumpGrew();
+    //! Puts the held status text on the label.
+    void applyStatusText();
+    //! Puts it there and paints the label now.
+    void drawStatusText();
     //! Shows a port's error text, except for the codes that need no answer.
     void showPortError(std::int16_t ErrorCode, const QString& ErrorMessage);
     //! Asks whether to save the unsaved received dump first. Returns false when the
@@ -150,6 +160,7 @@ private:
     QPixmap face_;
     unsigned statusColour_ = kGreen;
     QString statusText_;
+    FramePacer statusPacer_{this, [this] { drawStatusText(); }};
     bool unloaded_ = false;
     bool sending_ = false;
     //! Files opened this run: a send ends when an Open replaces the dump it sends.

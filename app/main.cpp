@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmMain.h"
 #include "dump/DumpState.h"
+#include "platform/MidiPorts.h"
 #include "platform/ProductionServices.h"
 
 #include <QApplication>
@@ -17,6 +18,8 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.example.Tandrel.svg")));
 
     tandrel::ProductionServices services;
+    // The MIDI system's clients take longer to make than the window: both at once.
+    tandrel::MakeMIDIClientsAhead(services.services().MIDIInput1, services.services().MIDIOutput1);
     tandrel::DumpState MAIN;
     tandrel::frmMain window(services.services(), MAIN);
     window.Form_Load();

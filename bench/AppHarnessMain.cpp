@@ -8,6 +8,7 @@
 //                                          stores the devices for the runs below
 //   bench_app startup                      first paint of the Ready state
 //   bench_app hold [FILE]                  peak memory while holding FILE (opened)
+//   bench_app idle --idle-ms MS            CPU used while Ready and idle for MS
 //   bench_app receive --source NAME --bytes N [--file F] [--idle-ms MS]
 //                                          times the dump held from the input
 //   bench_app send --dest NAME --file F    times the Send command
@@ -93,8 +94,25 @@ int runStartup(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
         }
         Report("held_bytes", static_cast<std::int64_t>(MAIN.sSysexData.size()));
         Report("peak_rss_kib", tandrel::bench::PeakRssKiB());
+        Report("rss_where", tandrel::bench::RssByMapping(8));
         reportBoxes(hs);
         window.close();
+    });
+    startUp(window);
+    return QApplication::exec();
+}
+
+int runIdle(tandrel::frmMain& window, const QStringList& args)
+{
+    const int idleMs = option(args, QStringLiteral("--idle-ms"), QStringLiteral("10000")).toInt();
+    std::int64_t cpuAtPaint = 0;
+    new tandrel::bench::FirstPaintProbe(&window, [&, idleMs](std::int64_t) {
+        cpuAtPaint = tandrel::bench::CpuMicros();
+        QTimer::singleShot(idleMs, &window, [&] {
+            Report("idle_cpu_us", tandrel::bench::CpuMicros() - cpuAtPaint);
+            Report("ready", window.statusText() == kReadyText);
+            window.close();
+        });
     });
     startUp(window);
     return QApplication::exec();
@@ -156,7 +174,8 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
             finish();
     });
     watchdog.start(50);
-    QTimer::singleShot(0, &window, [&] {
+    // Ready once the window is drawn: its first paint is start-up's, not the transfer's.
+    new tandrel::bench::FirstPaintProbe(&window, [&](std::int64_t) {
         cpuAtReady = tandrel::bench::CpuMicros();
         Report("ready", window.statusText() == kReadyText);
     });
@@ -215,6 +234,8 @@ int main(int argc, char** argv)
     const QString mode = args.value(1);
 
     tandrel::bench::HarnessServices hs;
+    if (mode != QLatin1String("configure"))
+        hs.makeMIDIClientsAhead();
     tandrel::DumpState MAIN;
     tandrel::frmMain window(hs.services(), MAIN);
 
@@ -230,6 +251,8 @@ int main(int argc, char** argv)
         return runStartup(hs, window, MAIN, {});
     if (mode == QLatin1String("hold"))
         return runStartup(hs, window, MAIN, args.value(2));
+    if (mode == QLatin1String("idle"))
+        return runIdle(window, args);
     if (mode == QLatin1String("receive"))
         return runReceive(hs, window, MAIN, args);
     if (mode == QLatin1String("send"))

@@ -50,6 +50,7 @@ private:
         bool ok = false;
         double spanMs = 0;
         double cpuMsPerMB = 0;
+        double cpuMs = 0;
         std::int64_t lost = 0;
         bool exact = false;
         int xruns = 0;
@@ -71,6 +72,7 @@ private:
     void measureTransfers(const QString& title, const QString& word,
                           const std::function<Transfer(bool app, const QString& file, std::size_t bytes)>& once);
     void measureDin();
+    void measureIdle();
 
     void writeResults(const QString& table) const;
 

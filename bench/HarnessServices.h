@@ -19,6 +19,8 @@ class HarnessServices {
 public:
     HarnessServices();
     Services& services() { return services_; }
+    //! As main() does before it builds the window.
+    void makeMIDIClientsAhead() { MakeMIDIClientsAhead(*realIn_, *realOut_); }
 
     //! The position of the first input (or output) device whose name contains
     //! `part`, or −2 when there is none.

@@ -3,9 +3,14 @@
 
 #include <sys/resource.h>
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
 
 namespace tandrel::bench {
 
@@ -41,6 +46,33 @@ long PeakRssKiB()
 long RssKiB()
 {
     return StatusKiB("VmRSS:");
+}
+
+std::string RssByMapping(int top)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    std::map<std::string, long> kib;
+    std::string line, name;
+    while (std::getline(smaps, line)) {
+        // A mapping's header: "start-end perms offset dev inode [path]"; its fields follow.
+        if (line.find('-') < line.find(' ') && line.find(' ') != std::string::npos && !line.empty()
+            && std::isxdigit(static_cast<unsigned char>(line[0])) && line.find(':') > line.find(' ')) {
+            std::istringstream header(line);
+            std::string range, perms, offset, dev, inode, path;
+            header >> range >> perms >> offset >> dev >> inode;
+            std::getline(header >> std::ws, path);
+            const auto slash = path.rfind('/');
+            name = path.empty() ? "[anon]" : slash == std::string::npos ? path : path.substr(slash + 1);
+        } else if (line.rfind("Rss:", 0) == 0) {
+            kib[name] += std::stol(line.substr(4));
+        }
+    }
+    std::vector<std::pair<std::string, long>> sorted(kib.begin(), kib.end());
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::string text;
+    for (int i = 0; i < top && i < static_cast<int>(sorted.size()); ++i)
+        text += (i ? ", " : "") + sorted[i].first + " " + std::to_string(sorted[i].second);
+    return text;
 }
 
 std::int64_t CpuMicros()

@@ -18,6 +18,11 @@ long PeakRssKiB();
 //! Resident set size of this process now, in KiB.
 long RssKiB();
 
+//! Where the resident memory of this process is now: the KiB of each mapped file
+//! (by its name) and of the anonymous memory ("[heap]", "[anon]", …), largest
+//! first, as "name kib, name kib, …" for the `top` largest.
+std::string RssByMapping(int top);
+
 //! CPU time this process has used so far, user and system, all threads, in µs.
 std::int64_t CpuMicros();
 

@@ -4,9 +4,10 @@
 //
 //   bench_rtmidi receive --source NAME --bytes N [--file F] [--idle-ms MS]
 //       a callback receiver that appends every message to one buffer
-//   bench_rtmidi send --dest NAME --file F [--window BYTES] [--period-us US]
+//   bench_rtmidi send --dest NAME --file F [--window BYTES] [--period-us US] [--pacing din]
 //       cuts the file after every F7 and sends the messages (in pieces of at most
-//       4096 bytes), paced like the port's fast pacing on JACK
+//       4096 bytes), paced like the port's fast pacing on JACK, or with `din` like
+//       a MIDI cable: 320 µs a byte and 20 ms after every message, asleep between
 //   bench_rtmidi device --name NAME
 //       an idle device (one input, one output) until stdin closes
 //
@@ -142,6 +143,8 @@ int send(int argc, char** argv)
     }
     out.openPort(static_cast<unsigned>(port), "out");
     tandrel::bench::WindowPacing pacing(window, periodNs);
+    const bool din = option(argc, argv, "--pacing") == "din";
+    auto wireFree = std::chrono::steady_clock::now();
     const std::int64_t cpuBefore = tandrel::bench::CpuMicros();
     const auto* bytes = reinterpret_cast<const unsigned char*>(dump.data());
     std::int64_t firstNs = 0, lastNs = 0, messages = 0;
@@ -149,11 +152,16 @@ int send(int argc, char** argv)
     for (const std::size_t length : tandrel::bench::MessageLengths(dump)) {
         for (std::size_t piece = 0; piece < length; piece += kMaxPiece) {
             const std::size_t size = std::min(kMaxPiece, length - piece);
-            pacing.waitToSend(size);
+            if (din)
+                std::this_thread::sleep_until(wireFree);
+            else
+                pacing.waitToSend(size);
             if (firstNs == 0)
                 firstNs = MonotonicNs();
             out.sendMessage(bytes + at + piece, size);
+            wireFree = std::chrono::steady_clock::now() + std::chrono::microseconds(320) * size;
         }
+        wireFree += std::chrono::milliseconds(20);
         lastNs = MonotonicNs();
         at += length;
         ++messages;

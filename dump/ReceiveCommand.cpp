@@ -6,7 +6,6 @@
 #include "dump/CheckedAdd.h"
 #include "setup/SettingsKeys.h"
 
-#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 
@@ -60,10 +59,10 @@ void frmMain::MIDIInput1_Message()
             return;
         }
         setStatusColour(kYellow);
-        setStatusText(QStringLiteral("Received") + settings::SignedText(MAIN.lByteCount)
-                      + QStringLiteral(" bytes; Save"));
-        // Repaint now so the count visibly runs while the loop keeps control.
-        lblStatus->repaint();
+        // Drawn at once when a frame has passed, so the count visibly runs while the
+        // loop keeps control, but no more often than the eye can follow.
+        setStatusTextPaced(QStringLiteral("Received") + settings::SignedText(MAIN.lByteCount)
+                           + QStringLiteral(" bytes; Save"));
         MAIN.sSysexData += MIDIInput1.MessageData();
         MIDIInput1.setCommand(MIDIInput::DiscardOldest);
     }

@@ -8,7 +8,6 @@
 #include "dump/MessageCutter.h"
 #include "setup/SettingsKeys.h"
 
-#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 
@@ -94,10 +93,7 @@ void frmMain::cmdSend_Click()
         IgnoreFailure([&] { MIDIOutput1.setMessageData(ByteString()); });
         // A value beyond the bar's maximum is refused by the bar; the send goes on.
         IgnoreFailure([&] { proSend->setValue(static_cast<float>(sent) / 4); });
-        IgnoreFailure([&] {
-            setStatusText(settings::SignedText(sent) + QStringLiteral(" bytes sent to GT-3"));
-            lblStatus->repaint();
-        });
+        IgnoreFailure([&] { setStatusTextPaced(settings::SignedText(sent) + QStringLiteral(" bytes sent to GT-3")); });
         IgnoreFailure([&] { services_.eventLoop.DoEvents(); });
         // Quit or a close during the yield: the ports are closed and may not be
         // touched again, and the window may be gone.

@@ -77,6 +77,7 @@ int JackMonitor::onProcess(std::uint32_t frames, void* self)
 {
     auto* monitor = static_cast<JackMonitor*>(self);
     monitor->periodUs_.store(periodOf(monitor->client_, frames), std::memory_order_relaxed);
+    monitor->lastCycleAt_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
     monitor->cycles_.fetch_add(1);
     return 0;
 }

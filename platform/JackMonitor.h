@@ -32,6 +32,11 @@ public:
     std::uint64_t cycles() const { return cycles_.load(); }
     //! The length of one cycle.
     std::chrono::microseconds period() const { return std::chrono::microseconds(periodUs_.load()); }
+    //! When the latest cycle ran, so a waiter can sleep until the next one.
+    std::chrono::steady_clock::time_point lastCycleAt() const
+    {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastCycleAt_.load()));
+    }
     //! True for the first port to report that this server stopped: both ports see
     //! it go, and the user is told once.
     bool claimStopReport() { return !stopReported_.exchange(true); }
@@ -55,6 +60,7 @@ private:
     std::atomic<bool> alive_{true};
     std::atomic<std::uint64_t> cycles_{0};
     std::atomic<std::int64_t> periodUs_{0};
+    std::atomic<std::chrono::steady_clock::rep> lastCycleAt_{0};
     std::atomic<bool> stopReported_{false};
 };
 

@@ -12,4 +12,9 @@ namespace tandrel {
 std::unique_ptr<MIDIInput> CreateMIDIInput();
 std::unique_ptr<MIDIOutput> CreateMIDIOutput();
 
+//! Starts making the MIDI system's clients under two production ports on a thread
+//! of their own, so the window can be built meanwhile. Opening the ports still
+//! happens when the program asks, in its order; it waits for this work if need be.
+void MakeMIDIClientsAhead(MIDIInput& in, MIDIOutput& out);
+
 }  // namespace tandrel

@@ -10,7 +10,7 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent)
 {
     QProgressBar::setRange(0, kSteps);
     setTextVisible(false);
-    repaintScale();
+    pacer_.showNow();
 }
 
 void ProgressBar::setMin(float v)
@@ -19,7 +19,7 @@ void ProgressBar::setMin(float v)
         throw std::out_of_range("progress minimum above maximum");
     min_ = v;
     value_ = std::max(value_, min_);
-    repaintScale();
+    pacer_.showNow();
 }
 
 void ProgressBar::setMax(float v)
@@ -28,7 +28,7 @@ void ProgressBar::setMax(float v)
         throw std::out_of_range("progress maximum below minimum");
     max_ = v;
     value_ = std::min(value_, max_);
-    repaintScale();
+    pacer_.showNow();
 }
 
 void ProgressBar::setValue(float v)
@@ -36,10 +36,18 @@ void ProgressBar::setValue(float v)
     if (!(v >= min_ && v <= max_))
         throw std::out_of_range("progress value outside its range");
     value_ = v;
-    repaintScale();
+    pacer_.request();
 }
 
-void ProgressBar::repaintScale()
+void ProgressBar::setVisibleBar(bool on)
+{
+    // The bar appears with the latest value, not one drawn a frame ago.
+    if (on)
+        pacer_.showNow();
+    setVisible(on);
+}
+
+void ProgressBar::showScale()
 {
     const float span = max_ - min_;
     const int step = span > 0 ? static_cast<int>(std::lround((value_ - min_) / span * kSteps)) : 0;

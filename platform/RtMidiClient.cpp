@@ -3,6 +3,8 @@
 
 #include <RtMidi.h>
 
+#include <QThread>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -33,6 +35,7 @@ RtMidiClient::RtMidiClient(Maker make, QObject* context, std::function<void()> r
 // RtMidi's thread is gone once its object is, and with it every callback.
 RtMidiClient::~RtMidiClient()
 {
+    if (ahead_.valid()) ahead_.wait();  // the work ahead still writes here
     std::erase(clients(), this);
     QObject::disconnect(stopConnection_);
 }
@@ -51,42 +54,74 @@ void RtMidiClient::onServerStopped()
     jack_.reset();
 }
 
+void RtMidiClient::makeAhead(QThread* home)
+{
+    const MidiBackend::Api api = backend_->ensure();
+    // The monitor raises its events on the thread it lives in.
+    if (const auto& jack = backend_->jack(); jack && jack->thread() != home) jack->moveToThread(home);
+    if (api == MidiBackend::Api::None) return;
+    try {
+        madeAhead_ = make_(api);
+        aheadApi_ = api;
+    } catch (const RtMidiError&) {
+        // ensure() tries again, and keeps the error for the port to report.
+    }
+}
+
+std::shared_ptr<RtMidi> RtMidiClient::takeMadeAhead(MidiBackend::Api api)
+{
+    if (ahead_.valid()) {
+        ahead_.wait();
+        ahead_ = {};
+    }
+    std::shared_ptr<RtMidi> made = std::exchange(madeAhead_, nullptr);
+    return made && api == aheadApi_ ? made : nullptr;
+}
+
 RtMidi* RtMidiClient::ensure()
 {
+    if (ahead_.valid()) ahead_.wait();  // the backend may still be probing on the other thread
     releaseStopped();  // the stop notice may still be on its way
     const MidiBackend::Api api = backend_->ensure();
+    std::shared_ptr<RtMidi> made = takeMadeAhead(api);
     if (api == MidiBackend::Api::None) {
         midi_.reset();
         return nullptr;
     }
     if (midi_ && api == api_ && backend_->jack() == jack_) return midi_.get();
-    return make(api);
+    return make(api, std::move(made));
 }
 
 RtMidi* RtMidiClient::remake()
 {
+    if (ahead_.valid()) ahead_.wait();
     releaseStopped();
     const MidiBackend::Api api = backend_->ensure();
+    std::shared_ptr<RtMidi> made = takeMadeAhead(api);  // new and untouched: as clean as any
     if (api == MidiBackend::Api::None) {
         midi_.reset();
         return nullptr;
     }
-    return make(api);
+    return make(api, std::move(made));
 }
 
-RtMidi* RtMidiClient::make(MidiBackend::Api api)
+RtMidi* RtMidiClient::make(MidiBackend::Api api, std::shared_ptr<RtMidi> made)
 {
     replaced_();
     QObject::disconnect(stopConnection_);
     midi_.reset();
     jack_ = backend_->jack();
     api_ = api;
-    try {
-        midi_ = make_(api);
-    } catch (const RtMidiError& e) {
-        std::lock_guard lock(errorMutex_);
-        error_ = e.getMessage();
-        return nullptr;
+    if (made) {
+        midi_ = std::move(made);
+    } else {
+        try {
+            midi_ = make_(api);
+        } catch (const RtMidiError& e) {
+            std::lock_guard lock(errorMutex_);
+            error_ = e.getMessage();
+            return nullptr;
+        }
     }
     // On RtMidi's thread, or on this one.
     midi_->setErrorCallback(

@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <future>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+class QThread;
 class RtMidi;
 
 namespace tandrel {
@@ -43,6 +45,11 @@ public:
     //! closePort (a half-built System Exclusive message on JACK, the port that the
     //! ALSA sequencer was given first), and only a new object starts clean.
     RtMidi* remake();
+    //! Makes the RtMidi object, and the MIDI system's own client, ahead of need on
+    //! the calling thread (not the user-interface thread `home`). ensure() and
+    //! remake() wait for `ready`, the end of that work, and take over what it made.
+    void makeAhead(QThread* home);
+    void waitForAhead(std::shared_future<void> ready) { ahead_ = std::move(ready); }
     RtMidi* get() const { return midi_.get(); }
     MidiBackend& backend() const { return *backend_; }
     const std::shared_ptr<JackMonitor>& jack() const { return jack_; }
@@ -66,7 +73,10 @@ public:
     std::string takeError();
 
 private:
-    RtMidi* make(MidiBackend::Api api);
+    //! A new RtMidi object on `api`: `made` when it was made ahead, else made now.
+    RtMidi* make(MidiBackend::Api api, std::shared_ptr<RtMidi> made = nullptr);
+    //! What was made ahead, once that work is over, if it is on `api`.
+    std::shared_ptr<RtMidi> takeMadeAhead(MidiBackend::Api api);
     void onServerStopped();
     //! Lets go of every port's object on a stopped JACK server: libjack crashes when
     //! one is closed after this process has joined a server that came back.
@@ -80,6 +90,9 @@ private:
     std::shared_ptr<JackMonitor> jack_;
     QMetaObject::Connection stopConnection_;
     MidiBackend::Api api_ = MidiBackend::Api::None;
+    std::shared_future<void> ahead_;
+    std::shared_ptr<RtMidi> madeAhead_;
+    MidiBackend::Api aheadApi_ = MidiBackend::Api::None;
     std::mutex errorMutex_;
     std::string error_;
     //! Last, so that it goes first, and RtMidi's thread with it: that thread reports

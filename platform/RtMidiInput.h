@@ -19,6 +19,8 @@ namespace tandrel {
 //! the Message event is raised from that wake-up on the user-interface thread.
 class RtMidiInput : public MIDIInput {
 public:
+    //! The client under the port, for making it ahead of need.
+    RtMidiClient& client() { return client_; }
     RtMidiInput();
     ~RtMidiInput() override;
     RtMidiInput(const RtMidiInput&) = delete;

@@ -43,6 +43,10 @@ RtMidiOutput::RtMidiOutput()
           },
           [this] { onJackStopped(); })
 {
+    queueEmptyTimer_.setSingleShot(true);
+    wake_.setSingleShot(true);
+    wake_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&queueEmptyTimer_, &QTimer::timeout, &events_, [this] { checkQueueEmpty(queueEmptySerial_); });
     const QString pacing = qEnvironmentVariable("TANDREL_MIDI_PACING").trimmed().toLower();
     if (pacing == QLatin1String("fast")) pacer_.setMode(OutputPacer::Mode::Fast);
     bool ok = false;
@@ -225,15 +229,46 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
         const Clock::time_point start = pacer_.earliestStart();
         if (now >= start && pacer_.fits(size)) return true;
 
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // Sleeps in the event loop until the pacer's answer may change, so the window
+        // and the ports' events still run while the wire is busy, at no cost between.
+        const Clock::duration wait = nextChange(size) - now;
+        if (wait >= 1ms) {
+            // Qt's timers count whole milliseconds: wake a little early, then nap the rest.
+            wake_.start(std::chrono::floor<std::chrono::milliseconds>(wait));
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            if (life.expired()) return false;
+            wake_.stop();
+        } else {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (life.expired()) return false;
+            now = Clock::now();
+            if (const Clock::time_point until = nextChange(size); until > now)
+                std::this_thread::sleep_until(std::min<Clock::time_point>(until, now + 1ms));
+        }
         if (life.expired()) return false;
-        // Short naps, so that the window and the transport's cycles are followed closely.
-        now = Clock::now();
-        const auto nap = start == Clock::time_point::max() || start <= now
-            ? std::chrono::duration_cast<Clock::duration>(1ms)
-            : std::min<Clock::duration>(start - now, 1ms);
-        std::this_thread::sleep_for(nap);
     }
+}
+
+Clock::time_point RtMidiOutput::nextChange(std::size_t size) const
+{
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point start = pacer_.earliestStart();
+    Clock::time_point next = start > now ? start : Clock::time_point::max();
+    // The transport takes what was handed over at its cycles.
+    if ((start == Clock::time_point::max() || !pacer_.fits(size)) && jack())
+        next = std::min(next, nextCycle());
+    return next == Clock::time_point::max() ? now + 1ms : next;
+}
+
+Clock::time_point RtMidiOutput::nextCycle() const
+{
+    const Clock::time_point now = Clock::now();
+    JackMonitor* const monitor = jack();
+    if (!monitor) return now + 1ms;
+    // A little after the cycle's start, once its count has moved; a late server is
+    // looked at every millisecond.
+    const Clock::time_point cycle = monitor->lastCycleAt() + monitor->period() + 200us;
+    return cycle > now ? std::min<Clock::time_point>(cycle, now + monitor->period() + 200us) : now + 1ms;
 }
 
 bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessage)
@@ -260,7 +295,7 @@ void RtMidiOutput::drain(std::chrono::milliseconds limit)
 {
     const Clock::time_point giveUp = Clock::now() + limit;
     for (observe(); pacer_.inFlight() > 0 && jack() && jack()->alive() && Clock::now() < giveUp; observe())
-        std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_until(std::min(nextCycle(), giveUp));
 }
 
 void RtMidiOutput::reportSendFailure(MidiError error, const QString& text)
@@ -281,8 +316,8 @@ void RtMidiOutput::armQueueEmpty()
     queueEmptyGiveUp_ = Clock::now() + 10s;
     if (queueEmptyArmed_) return;
     queueEmptyArmed_ = true;
-    const std::uint64_t serial = serial_;
-    QTimer::singleShot(1ms, &events_, [this, serial] { checkQueueEmpty(serial); });
+    queueEmptySerial_ = serial_;
+    queueEmptyTimer_.start(1ms);
 }
 
 void RtMidiOutput::checkQueueEmpty(std::uint64_t serial)
@@ -294,7 +329,10 @@ void RtMidiOutput::checkQueueEmpty(std::uint64_t serial)
         raiseQueueEmpty();
     } else if (Clock::now() < queueEmptyGiveUp_) {
         queueEmptyArmed_ = true;
-        QTimer::singleShot(2ms, &events_, [this, serial] { checkQueueEmpty(serial); });
+        // On JACK the pacer learns at the cycles that the last piece left; look just after the next one.
+        const Clock::duration wait = jack() ? nextCycle() - Clock::now() : Clock::duration(2ms);
+        queueEmptySerial_ = serial;
+        queueEmptyTimer_.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), 1ms));
     }
 }
 

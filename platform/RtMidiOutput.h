@@ -7,6 +7,7 @@
 #include "platform/RtMidiClient.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <deque>
@@ -25,6 +26,8 @@ namespace tandrel {
 //! says "fast"; TANDREL_MIDI_PAUSE_MS sets the pause between messages, with either.
 class RtMidiOutput : public MIDIOutput {
 public:
+    //! The client under the port, for making it ahead of need.
+    RtMidiClient& client() { return client_; }
     RtMidiOutput();
     ~RtMidiOutput() override;
     RtMidiOutput(const RtMidiOutput&) = delete;
@@ -56,6 +59,11 @@ private:
     bool sendPiece(const char* bytes, std::size_t size, bool endsMessage);
     void observe();
     void drain(std::chrono::milliseconds limit);
+    //! When the pacer's answer may next change: the start it gave, or, while it
+    //! waits for the transport, the next JACK cycle.
+    OutputPacer::Clock::time_point nextChange(std::size_t size) const;
+    //! Just after the next JACK cycle, when what is in flight may have moved on.
+    OutputPacer::Clock::time_point nextCycle() const;
     void markClosed(const QString& because);
     void reportSendFailure(MidiError error, const QString& text);
     void reportClosed();
@@ -75,6 +83,10 @@ private:
     std::chrono::steady_clock::time_point queueEmptyGiveUp_;
     std::shared_ptr<int> life_ = std::make_shared<int>(0);  //!< tells a send's wait that the port went
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
+    //! One timer for the queue-empty checks: a send arms it after every message.
+    QTimer queueEmptyTimer_;
+    QTimer wake_;  //!< ends a send's wait in the event loop
+    std::uint64_t queueEmptySerial_ = 0;
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
     std::optional<bool> openedVirtual_;  //!< whether the RtMidi object's port was the virtual one

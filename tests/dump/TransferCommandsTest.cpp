@@ -3,40 +3,78 @@
 #include "dump/DumpWindow.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <limits>
+#include <thread>
 
 using namespace tandrel;
 using namespace tandrel::testing;
 
 namespace {
 
-//! The status text at every paint the status line actually gets.
+//! Runs the window's events for `ms` milliseconds: long enough for a count that
+//! waits for its frame to be drawn.
+void settle(int ms = 50)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+//! The text the status line shows at every paint it actually gets, and the paints
+//! of the progress bar.
 struct PaintRecorder : QObject {
     explicit PaintRecorder(frmMain& w) : w(w)
     {
         w.show();
         for (int i = 0; i < 100 && !(w.windowHandle() && w.windowHandle()->isExposed()); ++i)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        settle();
         w.lblStatus->installEventFilter(this);
+        w.proSend->installEventFilter(this);
     }
-    bool eventFilter(QObject*, QEvent* e) override
+    bool eventFilter(QObject* watched, QEvent* e) override
     {
-        if (e->type() == QEvent::Paint)
-            texts.push_back(w.statusText());
+        if (e->type() == QEvent::Paint) {
+            if (watched == w.lblStatus)
+                texts.push_back(w.lblStatus->text());
+            else
+                ++barPaints;
+        }
         return false;
     }
     frmMain& w;
     QStringList texts;
+    int barPaints = 0;
 };
+
+//! The count in "Received 512 bytes; Save" or " 512 bytes sent to GT-3"; -1 for other texts.
+long long countIn(const QString& text)
+{
+    static const QRegularExpression count(QStringLiteral("^(?:Received)? (\\d+) bytes"));
+    const auto m = count.match(text);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+//! The most paints a display-rate line may get in `ms`: one a frame, the first
+//! at once, and a few for the changes of state around it.
+int mostPaintsIn(qint64 ms)
+{
+    return static_cast<int>(ms * 1000 / FramePacer::Frame.count()) + 4;
+}
 
 //! Records the bar and the status at every yield of the send.
 struct SendFixture : DumpWindow {
@@ -98,8 +136,8 @@ TEST(ReceiveMessageEvent, DrainsWhatWaitsAndAlwaysMarksTheDumpUnsaved)
         const char* name; std::vector<ByteString> waiting, duringYield /* by a nested event */;
         std::optional<std::int16_t> scriptedCount; ByteString expected; QStringList painted;
     } cases[] = {
-        {"three messages", {a, b, c}, {}, {}, a + b + c,
-         {"Received 10 bytes; Save", "Received 30 bytes; Save", "Received 60 bytes; Save"}},
+        // The first count is drawn at once; the ones within its frame wait, and the latest is drawn.
+        {"three messages", {a, b, c}, {}, {}, a + b + c, {"Received 10 bytes; Save", "Received 60 bytes; Save"}},
         {"nested event during the yield", {a}, {b}, {}, a + b, {"Received 10 bytes; Save", "Received 30 bytes; Save"}},
         {"data but a count of 0", {a}, {}, 0, {}, {}},
         {"a count but no data", {}, {}, 3, {}, {}},
@@ -114,11 +152,50 @@ TEST(ReceiveMessageEvent, DrainsWhatWaitsAndAlwaysMarksTheDumpUnsaved)
                 f.fake.in.deliver(k.duringYield);
         };
         f.fake.in.deliver(k.waiting);
+        settle();
         EXPECT_EQ(f.MAIN.sSysexData, k.expected);
         EXPECT_EQ(f.MAIN.lByteCount, static_cast<std::int32_t>(k.expected.size()));
         EXPECT_EQ(paints.texts, k.painted);
         EXPECT_EQ(f.w->statusColour(), k.painted.isEmpty() ? frmMain::kGreen : frmMain::kYellow);
         EXPECT_TRUE(f.w->bDumpUnsaved);
+    }
+}
+
+TEST(StatusLine, RunsAtDisplayRateWithGrowingCountsDuringALongReceive)
+{
+    const struct { const char* name; int events, perEvent; std::chrono::microseconds gap; } cases[] = {
+        {"one event drains a long burst", 1, 30000, {}},
+        {"an event for every message", 3000, 1, std::chrono::microseconds(100)},
+        {"an event every JACK cycle", 60, 50, std::chrono::milliseconds(5)},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        DumpWindow f;
+        PaintRecorder paints(*f.w);
+        QElapsedTimer clock;
+        clock.start();
+        for (int e = 0; e < k.events; ++e) {
+            f.fake.in.deliver(std::vector<ByteString>(k.perEvent, a));
+            std::this_thread::sleep_for(k.gap);
+            QCoreApplication::processEvents();  // the window's own loop between the port's events
+        }
+        const qint64 elapsed = clock.elapsed();
+        settle();
+        const QString last = QStringLiteral("Received %1 bytes; Save").arg(10LL * k.events * k.perEvent);
+        EXPECT_EQ(f.w->statusText(), last);
+        ASSERT_FALSE(paints.texts.isEmpty());
+        EXPECT_EQ(paints.texts.back(), last);  // the latest count is drawn, after the burst too
+        EXPECT_LE(paints.texts.size(), mostPaintsIn(elapsed)) << elapsed << " ms";
+        QSet<long long> counts;
+        for (qsizetype i = 0; i < paints.texts.size(); ++i) {
+            EXPECT_GT(countIn(paints.texts[i]), 0) << paints.texts[i].toStdString();
+            if (i > 0) {
+                EXPECT_LE(countIn(paints.texts[i - 1]), countIn(paints.texts[i])) << i;
+            }
+            counts.insert(countIn(paints.texts[i]));
+        }
+        // The count visibly runs while the messages arrive: a frame's worth every frame.
+        EXPECT_GE(counts.size(), std::min<qsizetype>(3, elapsed * 1000 / FramePacer::Frame.count() / 2)) << elapsed << " ms";
     }
 }
 
@@ -202,6 +279,39 @@ TEST(SendCommand, SendsEveryWholeMessageInOrderAndEndsReady)
         f.expectFinished();
         EXPECT_TRUE(f.w->bDumpUnsaved);
         EXPECT_EQ(f.w->focusWidget(), f.w->cmdFocus);
+    }
+}
+
+TEST(StatusLine, RunsAtDisplayRateDuringALongSendAndEndsOnTheFinalText)
+{
+    // The send ends drawn on its final text, not on a count that waited for its
+    // frame, whether or not the yields ran the window's events.
+    for (const bool yieldsRunEvents : {true, false}) {
+        SCOPED_TRACE(yieldsRunEvents);
+        DumpWindow f;
+        PaintRecorder paints(*f.w);
+        f.fake.loop.processQtEvents = yieldsRunEvents;
+        ByteString dump;
+        for (int i = 0; i < 4000; ++i)
+            dump += message(100, 'd');
+        f.MAIN.sSysexData = dump;
+        QElapsedTimer clock;
+        clock.start();
+        f.w->cmdSend->click();
+        const qint64 elapsed = clock.elapsed();
+        settle();
+        EXPECT_EQ(f.out.sent.size(), 4000u);
+        ASSERT_FALSE(paints.texts.isEmpty());
+        EXPECT_EQ(paints.texts.back(), "Sent sysex to GT-3--ready to Receive or Open");
+        EXPECT_EQ(f.w->lblStatus->text(), "Sent sysex to GT-3--ready to Receive or Open");
+        EXPECT_EQ(f.w->statusColour(), frmMain::kGreen);
+        EXPECT_TRUE(!f.w->proSend->Visible() && f.w->proSend->value() == f.w->proSend->minimum());
+        QStringList running = paints.texts.filter(QStringLiteral("bytes sent to GT-3"));
+        EXPECT_LE(running.size(), mostPaintsIn(elapsed)) << elapsed << " ms";
+        EXPECT_LE(paints.barPaints, mostPaintsIn(elapsed)) << elapsed << " ms";
+        for (qsizetype i = 1; i < running.size(); ++i)
+            EXPECT_LT(countIn(running[i - 1]), countIn(running[i])) << i;
+        EXPECT_GE(running.size(), std::min<qsizetype>(3, elapsed * 1000 / FramePacer::Frame.count() / 2)) << elapsed << " ms";
     }
 }
 

@@ -440,3 +440,40 @@ TEST_F(RtMidiJackTest, Gt3simReceiveCatchesBadChecksumsBrokenFramingAndShortPaus
 }
 
 }  // namespace
+
+TEST_F(RtMidiJackTest, ClientsMadeAheadServeThePortsAndTellWhenTheServerStops)
+{
+    const ByteString dump = generate(3000);
+    const struct { const char* name; bool used; } cases[] = {
+        {"ports used once the clients are made", true},
+        {"ports dropped while the clients are still being made", false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto in = CreateMIDIInput();
+        auto out = CreateMIDIOutput();
+        MakeMIDIClientsAhead(*in, *out);
+        if (!k.used)
+            continue;  // the ports wait for the work ahead before they go
+        auto rx = startGt3sim({"receive", file("received.syx"), "--name", "rx", "--timeout-ms", "3000"});
+        ASSERT_TRUE(jack_->waitForPort("rx:in"));
+        std::vector<QString> errors;
+        out->events.Error = [&](std::int16_t, const QString& text) { errors.push_back(text); };
+        out->setDeviceID(static_cast<std::int16_t>(deviceNames(*out).indexOf("rx:in")));
+        out->setCommand(MIDIOutput::Open);
+        ASSERT_EQ(out->State(), MIDIOutput::Opened);
+        EXPECT_EQ(deviceNames(*in), QStringList{}) << "rx only listens, and Tandrel's own output is never offered";
+        for (const ByteString& m : messagesOf(dump)) {
+            out->setMessageData(m);
+            out->setCommand(MIDIOutput::Transmit);
+        }
+        EXPECT_TRUE(finishGt3sim(*rx, 20s)) << rx->readAllStandardError().toStdString();
+        EXPECT_EQ(readBytes(file("received.syx")).toStdString(), dump);
+        EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
+        // The server's end reaches this thread: the client made elsewhere reports home.
+        jack_->kill();
+        EXPECT_TRUE(runEventsUntil([&] { return !errors.empty(); }, 10s));
+        EXPECT_TRUE(!errors.empty() && errors.front().contains("JACK server stopped")) << errors.size();
+        EXPECT_EQ(out->State(), MIDIOutput::Closed);
+    }
+}

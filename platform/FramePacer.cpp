@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/FramePacer.h"
+
+namespace tandrel {
+
+FramePacer::FramePacer(QObject* parent, std::function<void()> show) : QObject(parent), show_(std::move(show))
+{
+    timer_.setSingleShot(true);
+    // Precise, so a frame is not stretched to the coarse timer's 5% slack.
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &FramePacer::run);
+}
+
+void FramePacer::request()
+{
+    // A loop that keeps control (a drain of many messages) never lets the timer
+    // fire, so the frame is also checked here.
+    const Clock::duration since = Clock::now() - last_;
+    if (since >= Frame)
+        run();
+    else if (!timer_.isActive())
+        timer_.start(std::chrono::ceil<std::chrono::milliseconds>(Frame - since));
+}
+
+void FramePacer::showNow()
+{
+    run();
+}
+
+void FramePacer::cancel()
+{
+    timer_.stop();
+}
+
+void FramePacer::run()
+{
+    timer_.stop();
+    last_ = Clock::now();
+    show_();
+}
+
+}  // namespace tandrel

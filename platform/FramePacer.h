@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+namespace tandrel {
+
+//! Draws a widget that changes faster than the eye follows at most once a frame.
+//!
+//! The owner keeps its latest state and calls request() after every change; the
+//! pacer runs `show` (which brings the widget up to date and paints it) at once
+//! when a frame has passed since the last showing, and otherwise once at the start
+//! of the next frame, so what is drawn is always the latest state.
+class FramePacer : public QObject {
+public:
+    using Clock = std::chrono::steady_clock;
+    //! About 60 showings a second.
+    static constexpr std::chrono::microseconds Frame{16667};
+
+    FramePacer(QObject* parent, std::function<void()> show);
+
+    //! The state changed: show it now or at the next frame.
+    void request();
+    //! Shows the state now, dropping a showing that waits for its frame.
+    void showNow();
+    //! Drops a showing that waits: the owner has shown a newer state itself.
+    void cancel();
+    bool waiting() const { return timer_.isActive(); }
+
+private:
+    void run();
+
+    std::function<void()> show_;
+    QTimer timer_;
+    Clock::time_point last_{};
+};
+
+}  // namespace tandrel
