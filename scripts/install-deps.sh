@@ -6,7 +6,7 @@ set -- "${1:-runtime}"
 
 runtime="cmake g++ make pkg-config qt6-base-dev libqt6svg6 librtmidi-dev libgl-dev"
 test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick
-      desktop-file-utils appstream clang libclang-rt-dev"
+      desktop-file-utils appstream clang libclang-rt-dev dpkg-dev lintian"
 case "$1" in
   runtime) packages=$runtime ;;
   test) packages=$test ;;
