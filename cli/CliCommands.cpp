@@ -171,7 +171,8 @@ int RunPorts(SettingsStore& settings, Console& console)
     RtMidiOutput out;
     const std::int16_t inputs = in.DeviceCount();
     const std::int16_t outputs = out.DeviceCount();
-    console.out << "MIDI system: " << ApiName(MidiBackend::shared()->ensure()) << '\n';
+    const MidiBackend::Api api = MidiBackend::shared()->ensure();
+    console.out << "MIDI system: " << ApiName(api) << '\n';
     const bool setUp = !settings.read(settings::kUserSetup, QString()).isEmpty();
     const auto stored = [&](const QString& key) {
         return setUp ? settings::ValInt16(settings.read(key, QStringLiteral("0"))) : std::int16_t(-32768);
@@ -191,6 +192,10 @@ int RunPorts(SettingsStore& settings, Console& console)
                     << '\n';
     }
     console.out << Qt::flush;
+    if (api == MidiBackend::Api::None) {
+        console.err << "tandrel-cli: no MIDI system: " << MidiBackend::shared()->whyNone() << '\n' << Qt::flush;
+        return kFailure;
+    }
     return kSuccess;
 }
 

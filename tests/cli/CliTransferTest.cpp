@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tandrel-cli's receive and send through a private JACK server, with gt3sim as the
 // GT-3: bytes, exit codes, Ctrl+C, and the same pacing as the window's Send.
+#include "dump/DumpVerifier.h"
 #include "dump/DumpWindow.h"
 #include "platform/MidiPorts.h"
 #include "platform/QtServices.h"
@@ -275,6 +276,55 @@ TEST(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
     EXPECT_NEAR(cli.summary.at("min_pause_us"), window.summary.at("min_pause_us"), 6000);
     EXPECT_NEAR(cli.summary.at("wire_span_us"), window.summary.at("wire_span_us"),
                 0.1 * window.summary.at("wire_span_us"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliTransfer, PortsListsDevicesAndSendUsesTheStoredOne)
+{
+    REQUIRE_TOOLS();
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
+    const long long messages = Generate(dump, 2000, 13);
+    auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--expect-messages", QString::number(messages),
+                           "--timeout-ms", "60000"});
+    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+
+    const auto lineOf = [](const QString& text, const QString& part) {
+        for (const QString& line : text.split('\n'))
+            if (line.contains(part)) return line;
+        return QString();
+    };
+    QSettingsStore settings;
+    settings.write(settings::kUserSetup, "1");
+    settings.write(settings::kMIDIOutputDeviceID, "-1");
+    const CliRun before = RunCli({"ports"});
+    ASSERT_EQ(before.code, 0) << before.err.toStdString();
+    EXPECT_TRUE(before.out.startsWith("MIDI system: JACK\nInputs:\n")) << before.out.toStdString();
+    const QString outputs = before.out.mid(before.out.indexOf("Outputs:\n"));
+    EXPECT_TRUE(lineOf(outputs, "-1").contains("Tandrel")) << outputs.toStdString();
+    EXPECT_TRUE(lineOf(outputs, "-1").endsWith("(stored)")) << outputs.toStdString();
+    const QString sinkLine = lineOf(outputs, "gt3rx");
+    ASSERT_FALSE(sinkLine.isEmpty()) << before.out.toStdString();
+
+    // Setup's stored device is the CLI's too.
+    const int sink = sinkLine.trimmed().section(' ', 0, 0).toInt();
+    settings.write(settings::kMIDIOutputDeviceID, settings::SignedText(sink));
+    const CliRun after = RunCli({"ports"});
+    EXPECT_TRUE(lineOf(after.out.mid(after.out.indexOf("Outputs:\n")), "gt3rx").endsWith("(stored)")) << after.out.toStdString();
+
+    const CliRun send = RunCli({"send", dump, "--pacing", "fast"});
+    EXPECT_EQ(send.code, 0) << send.err.toStdString();
+    EXPECT_TRUE(send.err.startsWith(QString("sent %1 bytes, %2 messages")
+                                         .arg(QString::fromStdString(GroupedNumber(readBytes(dump).size())))
+                                         .arg(messages)))
+        << send.err.toStdString();
+    ASSERT_TRUE(finishGt3sim(*rx, 30s));
+    EXPECT_EQ(readBytes(heard), readBytes(dump));
 }
 
 }  // namespace
