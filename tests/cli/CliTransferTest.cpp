@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 
 using namespace tandrel;
 using namespace tandrel::testing;
@@ -272,6 +273,9 @@ TEST(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
         EXPECT_EQ(h->summary.at("short_pauses"), 0);
         EXPECT_GE(h->summary.at("min_pause_us"), 20000);
     }
+    for (const auto& [who, h] : {std::pair{"cli", &cli}, {"window", &window}})
+        std::printf("%s: min_pause_us=%lld wire_span_us=%lld short_pauses=%lld\n", who, h->summary.at("min_pause_us"),
+                    h->summary.at("wire_span_us"), h->summary.at("short_pauses"));
     // The same pacing: the pauses and the whole span agree within a JACK cycle or two.
     EXPECT_NEAR(cli.summary.at("min_pause_us"), window.summary.at("min_pause_us"), 6000);
     EXPECT_NEAR(cli.summary.at("wire_span_us"), window.summary.at("wire_span_us"),
