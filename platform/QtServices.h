@@ -7,10 +7,8 @@
 #include "platform/FileDialog.h"
 #include "platform/FolderBrowser.h"
 #include "platform/MessageBoxes.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 #include "platform/SystemServices.h"
-
-#include <QSettings>
 
 namespace tandrel {
 
@@ -28,22 +26,6 @@ private:
 class QtMessageBoxes : public MessageBoxes {
 public:
     int MsgBox(const QString& prompt, int style, const QString& title) override;
-};
-
-//! QSettings in the platform's native format, organisation and application
-//! "Tandrel", group "User Settings".
-class QSettingsStore : public SettingsStore {
-public:
-    QSettingsStore();
-    //! A store in an INI file of its own (tests, and stores moved elsewhere).
-    explicit QSettingsStore(const QString& iniPath);
-    QString read(const QString& key, const QString& defaultValue) const override;
-    void write(const QString& key, const QString& text) override;
-    QString unsavedLocation() const override { return unsaved_; }
-
-private:
-    mutable QSettings settings_;
-    QString unsaved_;
 };
 
 //! QFileDialog in directory mode.

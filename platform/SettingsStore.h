@@ -5,6 +5,12 @@
 
 namespace tandrel {
 
+namespace settings {
+//! Where every program of Tandrel keeps its settings.
+inline const QString kApplication = QStringLiteral("Tandrel");
+inline const QString kSection = QStringLiteral("User Settings");
+}  // namespace settings
+
 //! The per-user settings store: text values under application "Tandrel", section
 //! "User Settings", addressed by key.
 class SettingsStore {

@@ -8,7 +8,7 @@ set -- "${1:-runtime}"
 # an X server whether a compositing manager runs.
 runtime="cmake g++ make pkg-config qt6-base-dev qt6-wayland libxcb1-dev libqt6svg6 librtmidi-dev libgl-dev"
 test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick weston
-      desktop-file-utils appstream clang libclang-rt-dev"
+      desktop-file-utils appstream clang libclang-rt-dev dpkg-dev lintian"
 case "$1" in
   runtime) packages=$runtime ;;
   demo) packages="$runtime jackd2" ;;

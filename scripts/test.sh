@@ -12,6 +12,15 @@ cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DTANDREL_WERROR=ON
 cmake --build build-test -j"$jobs"
 ctest --test-dir build-test --output-on-failure -j"$jobs"
 
+echo "== Debian package"
+# CI runs on a throwaway root machine: the package is installed for real there.
+# Elsewhere it is unpacked into a temporary root instead.
+if [ "$(id -u)" -eq 0 ] && [ -n "${CI:-}" ]; then
+  sh scripts/package.sh build-test --install
+else
+  sh scripts/package.sh build-test --check
+fi
+
 echo "== Build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTANDREL_WERROR=ON -DTANDREL_SANITIZE=ON
 cmake --build build-asan -j"$jobs"

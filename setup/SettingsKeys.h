@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/SettingsStore.h"
+
 #include <QString>
 
 #include <cstdint>
 
 namespace tandrel::settings {
-
-inline const QString kApplication = QStringLiteral("Tandrel");
-inline const QString kSection = QStringLiteral("User Settings");
 
 inline const QString kUserSetup = QStringLiteral("User Setup?");
 inline const QString kMIDIInputDeviceID = QStringLiteral("MIDI Input Device ID");

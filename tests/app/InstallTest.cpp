@@ -50,8 +50,10 @@ TEST_F(Install, PlacesTheProgramAndItsDesktopFilesWhichValidateAndNameEachOther)
     for (QDirIterator it(prefix_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
         files << QDir(prefix_.path()).relativeFilePath(it.next());
     files.sort();
-    EXPECT_EQ(files, QStringList({"bin/tandrel", "bin/tandrel-gt3sim", kDesktop, "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
-                                  kMetainfo}))
+    EXPECT_EQ(files, QStringList({"bin/tandrel", "bin/tandrel-cli", "bin/tandrel-gt3sim", kDesktop,
+                                  "share/doc/tandrel/changelog.gz", "share/doc/tandrel/copyright",
+                                  "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
+                                  "share/man/man1/tandrel-cli.1.gz", kMetainfo}))
         << files.join(u' ').toStdString();
     EXPECT_TRUE(QFileInfo(prefix_.filePath("bin/tandrel")).isExecutable());
     const QStringList entry = text(kDesktop).split(u'\n');

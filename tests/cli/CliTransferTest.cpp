@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// tandrel-cli's receive and send through a private JACK server, with gt3sim as the
+// GT-3: bytes, exit codes, Ctrl+C, and the same pacing as the window's Send.
+#include "dump/DumpVerifier.h"
+#include "dump/DumpWindow.h"
+#include "platform/MidiPorts.h"
+#include "platform/QtServices.h"
+#include "setup/SettingsKeys.h"
+#include "support/JackServer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace tandrel;
+using namespace tandrel::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString CliPath() { return qEnvironmentVariable("TANDREL_BUILD_DIR") + "/cli/tandrel-cli"; }
+
+struct CliRun {
+    int code = -1;
+    QString out, err;
+};
+
+std::unique_ptr<QProcess> StartCli(const QStringList& args)
+{
+    auto cli = std::make_unique<QProcess>();
+    cli->start(CliPath(), args);
+    cli->waitForStarted(5000);
+    return cli;
+}
+
+CliRun Finish(QProcess& cli, std::chrono::milliseconds limit = 60s)
+{
+    CliRun run;
+    if (!cli.waitForFinished(static_cast<int>(limit.count()))) {
+        cli.kill();
+        cli.waitForFinished(3000);
+    }
+    if (cli.exitStatus() == QProcess::NormalExit) run.code = cli.exitCode();
+    run.out = QString::fromLocal8Bit(cli.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(cli.readAllStandardError());
+    return run;
+}
+
+CliRun RunCli(const QStringList& args) { return Finish(*StartCli(args)); }
+
+//! A generated GT-3 dump of about `size` bytes, in `path`; its message count.
+long long Generate(const QString& path, int size, int seed)
+{
+    auto gen = startGt3sim({"generate", path, "--size", QString::number(size), "--seed", QString::number(seed)});
+    EXPECT_TRUE(finishGt3sim(*gen, 30s) && gen->exitCode() == 0);
+    const QByteArray dump = readBytes(path);
+    return std::count(dump.begin(), dump.end(), '\xF7');
+}
+
+//! Spoils the checksum of the message that ends at the `n`th F7.
+void SpoilChecksum(const QString& path, int n)
+{
+    QByteArray dump = readBytes(path);
+    qsizetype end = -1;
+    for (int i = 0; i < n; ++i) end = dump.indexOf('\xF7', end + 1);
+    dump[end - 1] = char(dump[end - 1] ^ 1);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(dump);
+}
+
+bool Ready()
+{
+    return JackServer::installed() && !gt3simPath().isEmpty() && QFileInfo(CliPath()).isExecutable();
+}
+#define REQUIRE_TOOLS()                                                                              \
+    if (!JackServer::installed())                                                                    \
+        GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";           \
+    ASSERT_TRUE(Ready()) << "gt3sim or tandrel-cli is not built in TANDREL_BUILD_DIR"
+
+TEST(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
+{
+    REQUIRE_TOOLS();
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    struct Row {
+        const char* name;
+        bool damaged;
+        int code;
+        const char* summaryEnd;
+    };
+    const Row table[] = {
+        {"clean", false, 0, "every checksum valid\n"},
+        {"damaged", true, 1, "1 bad checksum\n"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString sent = dir.filePath("sent.syx"), saved = dir.filePath("saved.syx");
+        ASSERT_GT(Generate(sent, 6000, 3), 2);
+        if (row.damaged) SpoilChecksum(sent, 2);
+        auto tx = startGt3sim({"transmit", sent, "--pacing", "fast", "--name", "gt3tx", "--wait-ms", "30000"});
+        ASSERT_TRUE(jack.waitForPort("gt3tx:out"));
+        const CliRun run = RunCli({"receive", saved, "--from", "gt3tx", "--idle", "1", "--timeout", "20"});
+        EXPECT_TRUE(finishGt3sim(*tx, 10s));
+        EXPECT_EQ(run.code, row.code) << run.err.toStdString();
+        EXPECT_EQ(readBytes(saved), readBytes(sent));
+        EXPECT_TRUE(run.out.startsWith(saved + ": ")) << run.out.toStdString();
+        EXPECT_TRUE(run.out.endsWith(QLatin1String(row.summaryEnd))) << run.out.toStdString();
+    }
+}
+
+TEST(CliTransfer, FailuresEndWithTheirExitCodes)
+{
+    REQUIRE_TOOLS();
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("dump.syx"), damaged = dir.filePath("damaged.syx");
+    Generate(dump, 3000, 5);
+    QFile::copy(dump, damaged);
+    SpoilChecksum(damaged, 1);
+    auto rx = startGt3sim({"receive", dir.filePath("heard.syx"), "--name", "gt3rx", "--idle-ms", "60000", "--timeout-ms", "60000"});
+    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+    // A GT-3 that is there but never transmits.
+    auto silent = startGt3sim({"transmit", dump, "--name", "gt3quiet", "--delay-ms", "120000"});
+    ASSERT_TRUE(jack.waitForPort("gt3quiet:out"));
+
+    struct Row {
+        QStringList args;
+        int code;
+        const char* says;
+    };
+    const Row table[] = {
+        {{"send", dump, "--to", "no such device"}, 3, "no MIDI device matches \"no such device\""},
+        {{"send", dump, "--to", "99"}, 3, "there is no MIDI device 99"},
+        {{"receive", dir.filePath("x.syx"), "--from", "gt3nothere"}, 3, "no MIDI device matches"},
+        {{"receive", dir.filePath("x.syx"), "--from", "-1"}, 3, "there is no MIDI device -1"},
+        {{"send", dir.filePath("missing.syx"), "--to", "gt3rx"}, 3, "cannot read"},
+        {{"send", damaged, "--to", "gt3rx"}, 1, "is not sent: "},
+        {{"receive", dir.filePath("x.syx"), "--from", "quiet", "--timeout", "0.5"}, 1, "no dump arrived within 0.5 seconds"},
+        {{"send", dump, "--pacing", "slow"}, 2, "--pacing is din or fast"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const CliRun run = RunCli(row.args);
+        EXPECT_EQ(run.code, row.code) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(row.says))) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("x.syx")));
+    // Nothing reached the GT-3: the damaged dump was refused before a port opened.
+    rx->kill();
+    rx->waitForFinished(3000);
+    silent->kill();
+    silent->waitForFinished(3000);
+    EXPECT_FALSE(QFile::exists(dir.filePath("heard.syx")) && !readBytes(dir.filePath("heard.syx")).isEmpty());
+}
+
+TEST(CliTransfer, CtrlCStopsTheSendBetweenMessagesAndClosesThePort)
+{
+    REQUIRE_TOOLS();
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
+    const long long messages = Generate(dump, 60000, 9);  // about 20 s at DIN pace
+    auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--idle-ms", "1500", "--timeout-ms", "60000"});
+    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+    auto cli = StartCli({"send", dump, "--to", "gt3rx", "--pacing", "din"});
+    ASSERT_TRUE(runEventsUntil([&] { return jack.ports().join(' ').contains("Tandrel:"); }, 10s));
+    runEventsUntil([] { return false; }, 1500ms);
+    ASSERT_EQ(cli->state(), QProcess::Running) << cli->readAllStandardError().toStdString();
+
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
+    const CliRun run = Finish(*cli, 5s);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(run.code, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QString(" of %1 messages").arg(messages))) << run.err.toStdString();
+    EXPECT_FALSE(jack.ports().join(' ').contains("Tandrel:")) << jack.ports().join(' ').toStdString();
+
+    // What the GT-3 heard is whole messages, the first ones of the dump.
+    ASSERT_TRUE(finishGt3sim(*rx, 20s));
+    const auto summary = gt3simSummary(QString::fromLocal8Bit(rx->readAllStandardOutput()), "gt3sim receive:");
+    ASSERT_TRUE(summary.count("messages"));
+    EXPECT_GT(summary.at("messages"), 0);
+    EXPECT_LT(summary.at("messages"), messages);
+    EXPECT_EQ(summary.at("framing_errors"), 0);
+    const QByteArray got = readBytes(heard);
+    EXPECT_TRUE(readBytes(dump).startsWith(got));
+    EXPECT_TRUE(got.endsWith('\xF7'));
+}
+
+//! What gt3sim heard of one send: its summary and the bytes.
+struct Heard {
+    std::map<QString, long long> summary;
+    QByteArray bytes;
+};
+
+TEST(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
+{
+    REQUIRE_TOOLS();
+    qunsetenv("TANDREL_MIDI_PACING");
+    qunsetenv("TANDREL_MIDI_PAUSE_MS");
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("dump.syx");
+    const long long messages = Generate(dump, 4000, 11);
+    ASSERT_GT(messages, 2);
+
+    const auto listen = [&](const QString& name, const QString& file) {
+        auto rx = startGt3sim({"receive", file, "--name", name, "--expect-messages", QString::number(messages),
+                               "--min-pause-ms", "20", "--timeout-ms", "60000"});
+        EXPECT_TRUE(jack.waitForPort(name + ":in"));
+        return rx;
+    };
+    const auto heard = [](QProcess& rx, const QString& file) {
+        EXPECT_TRUE(finishGt3sim(rx, 60s));
+        return Heard{gt3simSummary(QString::fromLocal8Bit(rx.readAllStandardOutput()), "gt3sim receive:"), readBytes(file)};
+    };
+
+    // The CLI, on its default (DIN) pacing.
+    auto rxCli = listen("gt3cli", dir.filePath("cli.syx"));
+    const CliRun run = RunCli({"send", dump, "--to", "gt3cli"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    const Heard cli = heard(*rxCli, dir.filePath("cli.syx"));
+
+    // The window, opening the same file and clicking Send.
+    auto rxWindow = listen("gt3win", dir.filePath("window.syx"));
+    QSettingsStore settings;
+    const auto in = CreateMIDIInput();
+    const auto out = CreateMIDIOutput();
+    std::int16_t sink = -2;
+    for (std::int16_t id = -1; id < out->DeviceCount(); ++id) {
+        out->setDeviceID(id);
+        if (out->DeviceName().contains("gt3win")) sink = id;
+    }
+    ASSERT_GE(sink, 0);
+    for (const auto& [key, value] : {std::pair{settings::kUserSetup, QString("1")}, {settings::kMIDIInputDeviceID, " 0"},
+                                     {settings::kMIDIOutputDeviceID, settings::SignedText(sink)},
+                                     {settings::kUserFolder, dir.path()}})
+        settings.write(key, value);
+    FakeServices fake;
+    QtFolderBrowser folders;
+    QtBeeper beeper;
+    QtEventLoop loop;
+    Services services{*in, *out, fake.dialog, fake.boxes, settings, folders, beeper, loop};
+    DumpState MAIN;
+    frmMain w(services, MAIN);
+    w.Form_Load();
+    fake.dialog.willChoose(dump);
+    w.cmdOpen->click();
+    w.cmdSend->click();
+    const Heard window = heard(*rxWindow, dir.filePath("window.syx"));
+
+    EXPECT_EQ(cli.bytes, readBytes(dump));
+    EXPECT_EQ(window.bytes, cli.bytes);
+    for (const Heard* h : {&cli, &window}) {
+        SCOPED_TRACE(h == &cli ? "cli" : "window");
+        ASSERT_TRUE(h->summary.count("min_pause_us"));
+        EXPECT_EQ(h->summary.at("messages"), messages);
+        EXPECT_EQ(h->summary.at("checksum_errors"), 0);
+        EXPECT_EQ(h->summary.at("short_pauses"), 0);
+        EXPECT_GE(h->summary.at("min_pause_us"), 20000);
+    }
+    for (const auto& [who, h] : {std::pair{"cli", &cli}, {"window", &window}})
+        std::printf("%s: min_pause_us=%lld wire_span_us=%lld short_pauses=%lld\n", who, h->summary.at("min_pause_us"),
+                    h->summary.at("wire_span_us"), h->summary.at("short_pauses"));
+    // The same pacing: the pauses and the whole span agree within a JACK cycle or two.
+    EXPECT_NEAR(cli.summary.at("min_pause_us"), window.summary.at("min_pause_us"), 6000);
+    EXPECT_NEAR(cli.summary.at("wire_span_us"), window.summary.at("wire_span_us"),
+                0.1 * window.summary.at("wire_span_us"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliTransfer, PortsListsDevicesAndSendUsesTheStoredOne)
+{
+    REQUIRE_TOOLS();
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
+    const long long messages = Generate(dump, 2000, 13);
+    auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--expect-messages", QString::number(messages),
+                           "--timeout-ms", "60000"});
+    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+
+    const auto lineOf = [](const QString& text, const QString& part) {
+        for (const QString& line : text.split('\n'))
+            if (line.contains(part)) return line;
+        return QString();
+    };
+    QSettingsStore settings;
+    settings.write(settings::kUserSetup, "1");
+    settings.write(settings::kMIDIOutputDeviceID, "-1");
+    const CliRun before = RunCli({"ports"});
+    ASSERT_EQ(before.code, 0) << before.err.toStdString();
+    EXPECT_TRUE(before.out.startsWith("MIDI system: JACK\nInputs:\n")) << before.out.toStdString();
+    const QString outputs = before.out.mid(before.out.indexOf("Outputs:\n"));
+    EXPECT_TRUE(lineOf(outputs, "-1").contains("Tandrel")) << outputs.toStdString();
+    EXPECT_TRUE(lineOf(outputs, "-1").endsWith("(stored)")) << outputs.toStdString();
+    const QString sinkLine = lineOf(outputs, "gt3rx");
+    ASSERT_FALSE(sinkLine.isEmpty()) << before.out.toStdString();
+
+    // Setup's stored device is the CLI's too.
+    const int sink = sinkLine.trimmed().section(' ', 0, 0).toInt();
+    settings.write(settings::kMIDIOutputDeviceID, settings::SignedText(sink));
+    const CliRun after = RunCli({"ports"});
+    EXPECT_TRUE(lineOf(after.out.mid(after.out.indexOf("Outputs:\n")), "gt3rx").endsWith("(stored)")) << after.out.toStdString();
+
+    const CliRun send = RunCli({"send", dump, "--pacing", "fast"});
+    EXPECT_EQ(send.code, 0) << send.err.toStdString();
+    EXPECT_TRUE(send.err.startsWith(QString("sent %1 bytes, %2 messages")
+                                         .arg(QString::fromStdString(GroupedNumber(readBytes(dump).size())))
+                                         .arg(messages)))
+        << send.err.toStdString();
+    ASSERT_TRUE(finishGt3sim(*rx, 30s));
+    EXPECT_EQ(readBytes(heard), readBytes(dump));
+}
+
+}  // namespace
