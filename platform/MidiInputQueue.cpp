@@ -138,6 +138,7 @@ void MidiInputQueue::clear()
     waiting_.clear();
     waitingBytes_ = 0;
     overflow_ = 0;
+    lost_ = 0;
     wakeAsked_ = false;
     inSysex_ = false;
     partial_.clear();
@@ -177,6 +178,18 @@ std::size_t MidiInputQueue::takeOverflow()
 {
     std::lock_guard lock(mutex_);
     return std::exchange(overflow_, 0);
+}
+
+void MidiInputQueue::noteLoss(std::size_t events)
+{
+    std::lock_guard lock(mutex_);
+    lost_ += events;
+}
+
+std::size_t MidiInputQueue::takeLoss()
+{
+    std::lock_guard lock(mutex_);
+    return std::exchange(lost_, 0);
 }
 
 }  // namespace tandrel

@@ -50,6 +50,11 @@ public:
     bool takeWake();
     //! Messages lost to a full queue since the last call.
     std::size_t takeOverflow();
+    //! Records events the MIDI system says it dropped before they reached the queue
+    //! (from the MIDI system's thread); the reader then needs a wake-up to say so.
+    void noteLoss(std::size_t events);
+    //! Events the MIDI system dropped since the last call.
+    std::size_t takeLoss();
 
 private:
     void flushPartial();
@@ -60,6 +65,7 @@ private:
     std::deque<ByteString> waiting_;
     std::size_t waitingBytes_ = 0;
     std::size_t overflow_ = 0;
+    std::size_t lost_ = 0;
     bool wakeAsked_ = false;
     bool delivering_ = false;
     std::size_t sysexLimit_ = 4096;

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/AlsaSeqReader.h"
 #include "platform/MIDIInput.h"
 #include "platform/MidiErrors.h"
 #include "platform/MidiInputQueue.h"
 #include "platform/RtMidiClient.h"
 
 #include <QObject>
+
+#include <memory>
 
 class RtMidiIn;
 
@@ -15,6 +18,8 @@ namespace tandrel {
 //! The production input port, on RtMidi over the ALSA sequencer or JACK.
 //! RtMidi's thread only copies each message into the queue and posts one wake-up;
 //! the Message event is raised from that wake-up on the user-interface thread.
+//! On ALSA the devices are RtMidi's, but an AlsaSeqReader reads them: RtMidi's
+//! ALSA input drops events under a long dump and does not say so.
 class RtMidiInput : public MIDIInput {
 public:
     RtMidiInput();
@@ -35,6 +40,8 @@ public:
 
 private:
     static void onMessage(double, std::vector<unsigned char>* bytes, void* self);
+    void deliver(const unsigned char* bytes, std::size_t size);
+    void onLoss(std::size_t events);
 
     RtMidiIn* midi() const;
     void open();
@@ -49,6 +56,8 @@ private:
     mutable RtMidiClient client_;  //!< goes first, and RtMidi's thread with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;
+    bool lossReported_ = false;  //!< once per opening: the dump is incomplete either way
+    std::unique_ptr<AlsaSeqReader> alsa_;  //!< goes before anything its thread hands over to
 };
 
 }  // namespace tandrel

@@ -4,9 +4,10 @@
 set -eu
 set -- "${1:-runtime}"
 
-runtime="cmake g++ make pkg-config qt6-base-dev libqt6svg6 librtmidi-dev libgl-dev"
+runtime="cmake g++ make pkg-config qt6-base-dev libqt6svg6 librtmidi-dev libasound2-dev libgl-dev"
 test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick
-      desktop-file-utils appstream clang libclang-rt-dev"
+      desktop-file-utils appstream clang libclang-rt-dev
+      qemu-system-x86 linux-image-amd64 busybox-static alsa-utils"
 case "$1" in
   runtime) packages=$runtime ;;
   test) packages=$test ;;
