@@ -171,7 +171,9 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
             app.fake.boxes.boxes.clear();
             app.w->cmdReceive->click();
             auto amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
-            app.settle([&] { return amidi->state() == QProcess::NotRunning && app.MAIN.sSysexData.size() >= dump.size(); }, 120s);
+            runEventsUntil([&] { return amidi->state() == QProcess::NotRunning; }, 120s);
+            // Once amidi is done the sequencer holds the rest; a loss shows as a standstill.
+            app.settle([&] { return app.MAIN.sSysexData.size() >= dump.size(); }, 20s);
             EXPECT_EQ(amidi->exitCode(), 0) << amidi->readAllStandardError().toStdString();
             const bool told = app.boxes().size() == 1 && app.boxes().front().contains("incomplete");
             if (app.MAIN.sSysexData.size() < dump.size() && told && retries < 2) {
@@ -212,7 +214,6 @@ TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
     const ByteString held = app.MAIN.sSysexData;
     EXPECT_GT(held.size(), 0u);
     EXPECT_LT(held.size(), dump.size());
-    EXPECT_EQ(held.front(), '\xF0');
     EXPECT_EQ(app.w->statusText(), QString("Received %1 bytes; Save").arg(held.size()));
     // Saved as held: the box took nothing away.
     app.fake.dialog.willChoose(app.path("partial.syx"));
