@@ -63,7 +63,7 @@ bool AlsaSeqReader::open(const char* clientName, int client, int port, std::stri
     const int own = snd_seq_create_simple_port(seq_, "in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                                SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     if (own < 0) return fail("no sequencer port could be made", own);
-    if ((err = snd_seq_connect_from(seq_, own, client, port)) < 0)
+    if (client >= 0 && (err = snd_seq_connect_from(seq_, own, client, port)) < 0)
         return fail("the sequencer did not connect the port", err);
     if ((err = snd_midi_event_new(256, &decoder_)) < 0) return fail("no MIDI event decoder", err);
     snd_midi_event_no_status(decoder_, 1);  // every message with its status byte

@@ -36,8 +36,9 @@ public:
     AlsaSeqReader(const AlsaSeqReader&) = delete;
     AlsaSeqReader& operator=(const AlsaSeqReader&) = delete;
 
-    //! Opens a client named `clientName`, subscribes it to the port at `client:port`
-    //! and starts reading; the reason in `error` when that fails.
+    //! Opens a client named `clientName` with a port "in", subscribes it to the port
+    //! at `client:port` (with a negative `client`, leaves that to others) and starts
+    //! reading; the reason in `error` when that fails.
     bool open(const char* clientName, int client, int port, std::string* error);
     //! Stops the thread and closes the client; what it read has been handed over.
     void close();
