@@ -186,7 +186,12 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
             }
             EXPECT_EQ(app.boxes(), QStringList());
             ASSERT_EQ(app.MAIN.sSysexData.size(), dump.size());
-            EXPECT_TRUE(app.MAIN.sSysexData == dump);
+            const auto differ = std::mismatch(dump.begin(), dump.end(), app.MAIN.sSysexData.begin());
+            EXPECT_EQ(differ.first, dump.end())
+                << "first difference at byte " << (differ.first - dump.begin()) << ": held "
+                << QByteArray::fromStdString(app.MAIN.sSysexData.substr(differ.first - dump.begin(), 40)).toHex(' ').toStdString()
+                << ", sent " << QByteArray::fromStdString(dump.substr(differ.first - dump.begin(), 40)).toHex(' ').toStdString()
+                << "; held before it " << QByteArray::fromStdString(dump.substr(std::max<long>(0, differ.first - dump.begin() - 40), 40)).toHex(' ').toStdString();
             EXPECT_EQ(app.w->statusText(), QString("Received %1 bytes; Save").arg(dump.size()));
             app.fake.dialog.willChoose(app.path("saved.syx"));
             app.w->cmdSave->click();
