@@ -2,7 +2,7 @@
 // The bare RtMidi baselines: the least a program can do to move the same stream
 // over the same library, with no Qt, no window and no event loop.
 //
-//   bench_rtmidi receive --source NAME --bytes N [--file F] [--idle-ms MS]
+//   bench_rtmidi receive --source NAME --bytes N [--file F] [--idle-ms MS] [--api jack|alsa]
 //       a callback receiver that appends every message to one buffer
 //   bench_rtmidi send --dest NAME --file F [--window BYTES] [--period-us US] [--pacing din]
 //       cuts the file after every F7 and sends the messages (in pieces of at most
@@ -94,7 +94,8 @@ int receive(int argc, char** argv)
     const std::string file = readFile(option(argc, argv, "--file"));
     const auto idle = std::chrono::milliseconds(std::stol(option(argc, argv, "--idle-ms", "3000")));
 
-    RtMidiIn in(RtMidi::UNIX_JACK, "bench_rtmidi_in");
+    const RtMidi::Api api = option(argc, argv, "--api", "jack") == "alsa" ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
+    RtMidiIn in(api, "bench_rtmidi_in");
     in.ignoreTypes(false, true, true);
     const int port = findPort(in, option(argc, argv, "--source"));
     if (port < 0) {

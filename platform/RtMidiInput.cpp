@@ -10,9 +10,20 @@ namespace tandrel {
 // On RtMidi's thread (JACK's realtime thread): copy, and wake the reader once.
 void RtMidiInput::onMessage(double, std::vector<unsigned char>* bytes, void* self)
 {
-    auto* port = static_cast<RtMidiInput*>(self);
-    if (bytes->empty() || !port->queue_.push(bytes->data(), bytes->size())) return;
-    QMetaObject::invokeMethod(&port->events_, [port] { port->wake(); }, Qt::QueuedConnection);
+    if (!bytes->empty()) static_cast<RtMidiInput*>(self)->deliver(bytes->data(), bytes->size());
+}
+
+// On the MIDI system's thread.
+void RtMidiInput::deliver(const unsigned char* bytes, std::size_t size)
+{
+    if (queue_.push(bytes, size)) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
+}
+
+// On the MIDI system's thread: the reader says so from the user-interface thread.
+void RtMidiInput::onLoss(std::size_t events)
+{
+    queue_.noteLoss(events);
+    QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
 }
 
 RtMidiInput::RtMidiInput()
@@ -90,6 +101,21 @@ void RtMidiInput::open()
         return;
     }
     queue_.clear();
+    if (client_.backend().api() == MidiBackend::Api::Alsa) {
+        if (!alsa_)
+            alsa_ = std::make_unique<AlsaSeqReader>([this](const unsigned char* bytes, std::size_t size) { deliver(bytes, size); },
+                                                    [this](std::size_t events) { onLoss(events); });
+        int client = 0, port = 0;
+        std::string failure = "it has no sequencer address";
+        if (!AlsaSeqReader::addressOf(device->name, &client, &port) ||
+            !alsa_->open(MidiBackend::inputClientName(), client, port, &failure)) {
+            post(MidiError::OpenFailed, QStringLiteral("The MIDI input %1 could not be opened: %2")
+                                            .arg(QString::fromStdString(device->name), QString::fromStdString(failure)));
+            return;
+        }
+        state_ = Opened;
+        return;
+    }
     midi->openPort(device->index, "in");
     std::string failure = client_.takeError();
     if (failure.empty() && midi->isPortOpen() && !client_.connectedTo(*device))
@@ -110,6 +136,7 @@ void RtMidiInput::close()
     if (state_ == Closed) return;
     QObject::disconnect(xrunConnection_);
     queue_.setDelivering(false);
+    if (alsa_) alsa_->close();
     if (RtMidi* midi = client_.get(); midi && midi->isPortOpen()) midi->closePort();
     client_.takeError();
     queue_.clear();

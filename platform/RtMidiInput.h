@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/AlsaSeqReader.h"
 #include "platform/MIDIInput.h"
 #include "platform/MidiErrors.h"
 #include "platform/MidiInputQueue.h"
@@ -9,6 +10,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <memory>
 
 class RtMidiIn;
 
@@ -17,6 +19,8 @@ namespace tandrel {
 //! The production input port, on RtMidi over the ALSA sequencer or JACK.
 //! RtMidi's thread only copies each message into the queue and posts one wake-up;
 //! the Message event is raised from that wake-up on the user-interface thread.
+//! On ALSA the devices are RtMidi's, but an AlsaSeqReader reads them: RtMidi's
+//! ALSA input drops events under a long dump and does not say so.
 class RtMidiInput : public MIDIInput {
 public:
     //! The client under the port, for making it ahead of need.
@@ -39,6 +43,8 @@ public:
 
 private:
     static void onMessage(double, std::vector<unsigned char>* bytes, void* self);
+    void deliver(const unsigned char* bytes, std::size_t size);
+    void onLoss(std::size_t events);
 
     RtMidiIn* midi() const;
     void open();
@@ -62,6 +68,7 @@ private:
     mutable bool holding_ = false;
     //! When messages were last found waiting while delivering; none after a stop.
     std::chrono::steady_clock::time_point lastArrival_;
+    std::unique_ptr<AlsaSeqReader> alsa_;  //!< goes before anything its thread hands over to
 };
 
 }  // namespace tandrel

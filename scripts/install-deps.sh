@@ -6,9 +6,10 @@ set -- "${1:-runtime}"
 
 # qt6-wayland makes Tandrel a native client under Wayland; libxcb1-dev lets it ask
 # an X server whether a compositing manager runs.
-runtime="cmake g++ make pkg-config qt6-base-dev qt6-wayland libxcb1-dev libqt6svg6 librtmidi-dev libgl-dev"
+runtime="cmake g++ make pkg-config qt6-base-dev qt6-wayland libxcb1-dev libqt6svg6 librtmidi-dev libasound2-dev libgl-dev"
 test="$runtime libgtest-dev jackd2 libjack-jackd2-dev xvfb xdotool x11-utils imagemagick weston
-      desktop-file-utils appstream clang libclang-rt-dev dpkg-dev lintian"
+      desktop-file-utils appstream clang libclang-rt-dev dpkg-dev lintian
+      qemu-system-x86 linux-image-amd64 busybox-static alsa-utils"
 case "$1" in
   runtime) packages=$runtime ;;
   demo) packages="$runtime jackd2" ;;

@@ -228,11 +228,16 @@ QString gt3simPath()
 
 std::unique_ptr<QProcess> startGt3sim(const QStringList& args)
 {
-    auto sim = std::make_unique<QProcess>();
-    dieWithParent(*sim);
-    sim->start(gt3simPath(), args);
-    sim->waitForStarted(5000);
-    return sim;
+    return startProgram(gt3simPath(), args);
+}
+
+std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& args)
+{
+    auto process = std::make_unique<QProcess>();
+    dieWithParent(*process);
+    process->start(program, args);
+    process->waitForStarted(5000);
+    return process;
 }
 
 bool finishGt3sim(QProcess& sim, std::chrono::milliseconds timeout)

@@ -63,6 +63,8 @@ QByteArray readBytes(const QString& path);  //!< empty when it cannot be read
 QString gt3simPath();
 //! Starts gt3sim with `args`; it is killed when the pointer goes or the test program dies.
 std::unique_ptr<QProcess> startGt3sim(const QStringList& args);
+//! Starts any program the same way.
+std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& args);
 //! Waits for gt3sim to end; false (and the process killed) on a timeout or a crash.
 bool finishGt3sim(QProcess& sim, std::chrono::milliseconds timeout);
 //! The `key=value` pairs of gt3sim's summary line that starts with `prefix`.

@@ -19,13 +19,16 @@ std::int64_t nowUs()
 std::unique_ptr<AlsaPeer> AlsaPeer::open(const std::string& name, bool output, std::string* error)
 {
     auto peer = std::unique_ptr<AlsaPeer>(new AlsaPeer);
+    peer->name_ = name;
     try {
         if (output) {
             peer->out_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, name);
         } else {
             peer->in_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, name);
-            peer->in_->ignoreTypes(false, false, false);
-            peer->in_->setCallback(&AlsaPeer::received, peer.get());
+            AlsaPeer* self = peer.get();
+            peer->reader_ = std::make_unique<tandrel::AlsaSeqReader>(
+                [self](const unsigned char* bytes, std::size_t size) { self->received(bytes, size); },
+                [self](std::size_t events) { self->lost_ += events; });
         }
     } catch (const RtMidiError& e) {
         *error = "the ALSA sequencer could not be opened: " + e.getMessage();
@@ -41,9 +44,20 @@ bool AlsaPeer::connect(const std::string& port, std::chrono::milliseconds wait, 
     for (;;) {
         const unsigned int count = midi.getPortCount();
         for (unsigned int i = 0; i < count; ++i) {
-            if (midi.getPortName(i).find(port) == std::string::npos) continue;
+            const std::string name = midi.getPortName(i);
+            if (name.find(port) == std::string::npos) continue;
+            if (reader_) {
+                int client = 0, number = 0;
+                if (!tandrel::AlsaSeqReader::addressOf(name, &client, &number)) {
+                    *error = "no sequencer address in " + name;
+                    return false;
+                }
+                if (!reader_->open(name_.c_str(), client, number, error)) return false;
+                portOpen_ = true;
+                return true;
+            }
             try {
-                midi.openPort(i, out_ ? "out" : "in");
+                midi.openPort(i, "out");
             } catch (const RtMidiError& e) {
                 *error = e.getMessage();
                 return false;
@@ -59,13 +73,13 @@ bool AlsaPeer::connect(const std::string& port, std::chrono::milliseconds wait, 
     }
 }
 
-bool AlsaPeer::waitForListener(std::chrono::milliseconds wait, std::string*)
+bool AlsaPeer::waitForListener(std::chrono::milliseconds wait, std::string* error)
 {
     // The sequencer does not say who subscribes: offer the port and give the other
     // side the time allowed to connect.
     if (!portOpen_) {
         if (out_) out_->openVirtualPort("out");
-        else in_->openVirtualPort("in");
+        else if (!reader_->open(name_.c_str(), -1, -1, error)) return false;
         portOpen_ = true;
         std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(wait, 1s));
     }
@@ -94,11 +108,12 @@ bool AlsaPeer::transmit(const TransmitPlan& plan, const Options& options, std::s
     return true;
 }
 
-void AlsaPeer::received(double, std::vector<unsigned char>* bytes, void* self)
+// On the reader's thread.
+void AlsaPeer::received(const unsigned char* bytes, std::size_t size)
 {
-    auto* peer = static_cast<AlsaPeer*>(self);
-    std::lock_guard lock(peer->mutex_);
-    peer->arrivals_.push_back({*bytes, nowUs()});
+    const std::int64_t now = nowUs();
+    std::lock_guard lock(mutex_);
+    arrivals_.push_back({std::vector<unsigned char>(bytes, bytes + size), now});
 }
 
 bool AlsaPeer::drainInto(StreamCheck& check)

@@ -2,17 +2,21 @@
 #pragma once
 
 #include "Peer.h"
+#include "platform/AlsaSeqReader.h"
 
 #include <RtMidi.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace gt3sim {
 
-//! An ALSA sequencer client with one port, through RtMidi. Pacing is by the clock
-//! of this process, and arrivals are stamped when RtMidi hands them over.
+//! An ALSA sequencer client with one port. It sends through RtMidi, paced by the
+//! clock of this process; it receives through Tandrel's own ALSA reader (a pool the
+//! sequencer does not overrun at full speed, dropped events counted), and stamps
+//! each event as the reader hands it over.
 class AlsaPeer : public Peer {
 public:
     //! nullptr, with the reason in `error`, when the sequencer cannot be opened.
@@ -22,16 +26,19 @@ public:
     bool waitForListener(std::chrono::milliseconds wait, std::string* error) override;
     bool transmit(const TransmitPlan& plan, const Options& options, std::string* error) override;
     bool drainInto(StreamCheck& check) override;
-    std::size_t lost() const override { return 0; }
+    std::size_t lost() const override { return lost_.load(); }
 
 private:
     struct Arrival {
         std::vector<unsigned char> bytes;
         std::int64_t stampUs;
     };
-    static void received(double, std::vector<unsigned char>* bytes, void* self);
+    void received(const unsigned char* bytes, std::size_t size);
 
-    std::unique_ptr<RtMidiIn> in_;
+    std::string name_;
+    std::unique_ptr<RtMidiIn> in_;  //!< lists the ports by RtMidi's names, as Tandrel does
+    std::unique_ptr<tandrel::AlsaSeqReader> reader_;
+    std::atomic<std::size_t> lost_{0};
     std::unique_ptr<RtMidiOut> out_;
     bool portOpen_ = false;
     std::mutex mutex_;
