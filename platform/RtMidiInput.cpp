@@ -95,9 +95,12 @@ void RtMidiInput::open()
     }
     const auto device = client_.device(id_);
     if (!device) {
-        post(MidiError::NoSuchDevice, QStringLiteral("MIDI input device %1 is not there (%2 input devices found).")
-                                          .arg(id_)
-                                          .arg(client_.deviceCount()));
+        // A negative number is no device at all: none was listed, or the one chosen is gone.
+        post(MidiError::NoSuchDevice,
+             id_ < 0 ? QStringLiteral("No MIDI input device is chosen. Click Setup to choose one.")
+                     : QStringLiteral("MIDI input device %1 is not there (%2 input devices found).")
+                           .arg(id_)
+                           .arg(client_.deviceCount()));
         return;
     }
     queue_.clear();

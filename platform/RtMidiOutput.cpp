@@ -110,9 +110,11 @@ void RtMidiOutput::open()
     } else {
         device = client_.device(id_);
         if (!device) {
-            post(MidiError::NoSuchDevice, QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
-                                              .arg(id_)
-                                              .arg(client_.deviceCount()));
+            post(MidiError::NoSuchDevice,
+                 id_ < MidiMapper ? QStringLiteral("No MIDI output device is chosen. Click Setup to choose one.")
+                                  : QStringLiteral("MIDI output device %1 is not there (%2 output devices found).")
+                                        .arg(id_)
+                                        .arg(client_.deviceCount()));
             return;
         }
         name = QString::fromStdString(device->name);

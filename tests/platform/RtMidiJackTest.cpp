@@ -368,6 +368,38 @@ TEST_F(RtMidiJackTest, ADeviceThatTakesNoConnectionIsNotOpened)
     }
 }
 
+// Below the first device (the input's 0, the output's virtual port) is no device
+// at all: what a port holds once the device chosen in Setup has gone.
+TEST_F(RtMidiJackTest, ANumberBelowEveryDeviceOpensNothingAndSaysNoneIsChosen)
+{
+    for (const bool input : {true, false}) {
+        SCOPED_TRACE(input ? "input" : "output");
+        std::vector<std::pair<std::int16_t, QString>> errors;
+        const auto onError = [&](std::int16_t code, const QString& text) { errors.emplace_back(code, text); };
+        std::int16_t state = -1;
+        if (input) {
+            auto in = CreateMIDIInput();
+            in->events.Error = onError;
+            in->setDeviceID(-2);
+            in->setCommand(MIDIInput::Open);
+            state = in->State();
+            QCoreApplication::processEvents();  // the error comes as a posted event
+        } else {
+            RtMidiOutput out;
+            out.events.Error = onError;
+            out.setDeviceID(-2);
+            out.setCommand(MIDIOutput::Open);
+            state = out.State();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(state, 0) << "closed";
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].first, tandrel::code(MidiError::NoSuchDevice));
+        EXPECT_EQ(errors[0].second, QStringLiteral("No MIDI %1 device is chosen. Click Setup to choose one.")
+                                        .arg(input ? "input" : "output"));
+    }
+}
+
 TEST_F(RtMidiJackTest, OwnPortsAreNeverListedAndAPortMayGoWithAWakeUpPending)
 {
     generate(3000);
