@@ -95,6 +95,11 @@ if [ -n "$share" ]; then
   mkdir -p "/host$share" 2>/dev/null
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 share "/host$share" || echo "guest: no share"
 fi
+# A build under /tmp, which the guest's own /tmp would hide.
+if [ -n "$tree" ]; then
+  mkdir -p "/host$tree"
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 tree "/host$tree" || echo "guest: no tree"
+fi
 cp /mnt/env /host/tmp/.guest-env
 chroot /host /bin/sh -c '. /tmp/.guest-env; cd "$TANDREL_GUEST_CWD" 2>/dev/null || cd /tmp; exec "$@"' guest \
   "$@" > /mnt/stdout 2> /mnt/stderr
@@ -124,8 +129,16 @@ trap 'exit 143' TERM INT
   printf 'export TANDREL_GUEST_CWD=%s\n' "'$(pwd)'"
   echo 'mkdir -p /tmp/runtime && chmod 700 /tmp/runtime'
 } > "$job/env"
+# The guest's /tmp is its own: a command that lives under the host's /tmp (a
+# checkout there) gets its top folder there shared under the same path.
+tree=""
+command_path="$(realpath "$1" 2>/dev/null || echo "$1")"
+case "$command_path" in
+  /tmp/*/*) tree="/tmp/$(printf %s "${command_path#/tmp/}" | cut -d/ -f1)" ;;
+esac
 {
   printf 'share=%s\n' "'$share'"
+  printf 'tree=%s\n' "'$tree'"
   printf 'set --'
   for a in "$@"; do printf " '%s'" "$(printf %s "$a" | sed "s/'/'\\\\''/g")"; done
   echo
@@ -135,6 +148,9 @@ shareopt=""
 if [ -n "$share" ]; then
   mkdir -p "$share"
   shareopt="-virtfs local,path=$share,mount_tag=share,security_model=none"
+fi
+if [ -n "$tree" ]; then
+  shareopt="$shareopt -virtfs local,path=$tree,mount_tag=tree,security_model=none,multidevs=remap"
 fi
 
 # TCG only: KVM does not boot here. Two CPUs, so the command and the sequencer's
