@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 using namespace tandrel;
 using namespace tandrel::testing;
@@ -76,20 +77,24 @@ void SpoilChecksum(const QString& path, int n)
     f.write(dump);
 }
 
-bool Ready()
-{
-    return JackServer::installed() && !gt3simPath().isEmpty() && QFileInfo(CliPath()).isExecutable();
-}
-#define REQUIRE_TOOLS()                                                                              \
-    if (!JackServer::installed())                                                                    \
-        GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";           \
-    ASSERT_TRUE(Ready()) << "gt3sim or tandrel-cli is not built in TANDREL_BUILD_DIR"
+//! A private JACK server, with gt3sim and tandrel-cli built.
+class CliTransfer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!JackServer::installed())
+            GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
+        ASSERT_TRUE(!gt3simPath().isEmpty() && QFileInfo(CliPath()).isExecutable())
+            << "gt3sim or tandrel-cli is not built in TANDREL_BUILD_DIR";
+        jack.emplace();
+        ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+    }
 
-TEST(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
+    std::optional<JackServer> jack;
+};
+
+TEST_F(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
 {
-    REQUIRE_TOOLS();
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
     struct Row {
         const char* name;
         bool damaged;
@@ -107,7 +112,7 @@ TEST(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
         ASSERT_GT(Generate(sent, 6000, 3), 2);
         if (row.damaged) SpoilChecksum(sent, 2);
         auto tx = startGt3sim({"transmit", sent, "--pacing", "fast", "--name", "gt3tx", "--wait-ms", "30000"});
-        ASSERT_TRUE(jack.waitForPort("gt3tx:out"));
+        ASSERT_TRUE(jack->waitForPort("gt3tx:out"));
         const CliRun run = RunCli({"receive", saved, "--from", "gt3tx", "--idle", "1", "--timeout", "20"});
         EXPECT_TRUE(finishGt3sim(*tx, 10s));
         EXPECT_EQ(run.code, row.code) << run.err.toStdString();
@@ -117,21 +122,18 @@ TEST(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
     }
 }
 
-TEST(CliTransfer, FailuresEndWithTheirExitCodes)
+TEST_F(CliTransfer, FailuresEndWithTheirExitCodes)
 {
-    REQUIRE_TOOLS();
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx"), damaged = dir.filePath("damaged.syx");
     Generate(dump, 3000, 5);
     QFile::copy(dump, damaged);
     SpoilChecksum(damaged, 1);
     auto rx = startGt3sim({"receive", dir.filePath("heard.syx"), "--name", "gt3rx", "--idle-ms", "60000", "--timeout-ms", "60000"});
-    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+    ASSERT_TRUE(jack->waitForPort("gt3rx:in"));
     // A GT-3 that is there but never transmits.
     auto silent = startGt3sim({"transmit", dump, "--name", "gt3quiet", "--delay-ms", "120000"});
-    ASSERT_TRUE(jack.waitForPort("gt3quiet:out"));
+    ASSERT_TRUE(jack->waitForPort("gt3quiet:out"));
 
     struct Row {
         QStringList args;
@@ -164,18 +166,15 @@ TEST(CliTransfer, FailuresEndWithTheirExitCodes)
     EXPECT_FALSE(QFile::exists(dir.filePath("heard.syx")) && !readBytes(dir.filePath("heard.syx")).isEmpty());
 }
 
-TEST(CliTransfer, CtrlCStopsTheSendBetweenMessagesAndClosesThePort)
+TEST_F(CliTransfer, CtrlCStopsTheSendBetweenMessagesAndClosesThePort)
 {
-    REQUIRE_TOOLS();
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
     const long long messages = Generate(dump, 60000, 9);  // about 20 s at DIN pace
     auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--idle-ms", "1500", "--timeout-ms", "60000"});
-    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+    ASSERT_TRUE(jack->waitForPort("gt3rx:in"));
     auto cli = StartCli({"send", dump, "--to", "gt3rx", "--pacing", "din"});
-    ASSERT_TRUE(runEventsUntil([&] { return jack.ports().join(' ').contains("Tandrel:"); }, 10s));
+    ASSERT_TRUE(runEventsUntil([&] { return jack->ports().join(' ').contains("Tandrel:"); }, 10s));
     runEventsUntil([] { return false; }, 1500ms);
     ASSERT_EQ(cli->state(), QProcess::Running) << cli->readAllStandardError().toStdString();
 
@@ -186,7 +185,7 @@ TEST(CliTransfer, CtrlCStopsTheSendBetweenMessagesAndClosesThePort)
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(run.code, 1) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QString(" of %1 messages").arg(messages))) << run.err.toStdString();
-    EXPECT_FALSE(jack.ports().join(' ').contains("Tandrel:")) << jack.ports().join(' ').toStdString();
+    EXPECT_FALSE(jack->ports().join(' ').contains("Tandrel:")) << jack->ports().join(' ').toStdString();
 
     // What the GT-3 heard is whole messages, the first ones of the dump.
     ASSERT_TRUE(finishGt3sim(*rx, 20s));
@@ -206,13 +205,10 @@ struct Heard {
     QByteArray bytes;
 };
 
-TEST(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
+TEST_F(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
 {
-    REQUIRE_TOOLS();
     qunsetenv("TANDREL_MIDI_PACING");
     qunsetenv("TANDREL_MIDI_PAUSE_MS");
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx");
     const long long messages = Generate(dump, 4000, 11);
@@ -221,7 +217,7 @@ TEST(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
     const auto listen = [&](const QString& name, const QString& file) {
         auto rx = startGt3sim({"receive", file, "--name", name, "--expect-messages", QString::number(messages),
                                "--min-pause-ms", "20", "--timeout-ms", "60000"});
-        EXPECT_TRUE(jack.waitForPort(name + ":in"));
+        EXPECT_TRUE(jack->waitForPort(name + ":in"));
         return rx;
     };
     const auto heard = [](QProcess& rx, const QString& file) {
@@ -282,21 +278,14 @@ TEST(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
                 0.1 * window.summary.at("wire_span_us"));
 }
 
-}  // namespace
-
-namespace {
-
-TEST(CliTransfer, PortsListsDevicesAndSendUsesTheStoredOne)
+TEST_F(CliTransfer, PortsListsDevicesAndSendUsesTheStoredOne)
 {
-    REQUIRE_TOOLS();
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
     const long long messages = Generate(dump, 2000, 13);
     auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--expect-messages", QString::number(messages),
                            "--timeout-ms", "60000"});
-    ASSERT_TRUE(jack.waitForPort("gt3rx:in"));
+    ASSERT_TRUE(jack->waitForPort("gt3rx:in"));
 
     const auto lineOf = [](const QString& text, const QString& part) {
         for (const QString& line : text.split('\n'))

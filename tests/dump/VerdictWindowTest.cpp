@@ -5,6 +5,7 @@
 #include "app/DumpDetailsWindow.h"
 #include "app/VerdictLamp.h"
 #include "dump/DumpWindow.h"
+#include "support/LampColour.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -59,17 +60,7 @@ QString paintedColour(VerdictLamp& lamp)
 {
     const QImage face = lamp.grab().toImage();
     // Above the glyph, inside the bezel.
-    const QColor c = face.pixelColor(face.width() / 2, face.height() / 5);
-    const double hue = c.hueF();
-    if (c.valueF() < 0.45)
-        return "dark";
-    if (hue > 0.25 && hue < 0.45)
-        return "green";
-    if (hue > 0.07 && hue < 0.17)
-        return "amber";
-    if (hue >= 0 && (hue < 0.03 || hue > 0.97))
-        return "red";
-    return c.name();
+    return lampColour(face.pixelColor(face.width() / 2, face.height() / 5));
 }
 
 struct Fixture : DumpWindow {

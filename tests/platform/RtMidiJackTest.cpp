@@ -330,73 +330,60 @@ TEST_F(RtMidiJackTest, TheVirtualPortIsThereOnlyWhileChosenAndAlwaysByItsName)
 }
 
 // A device JACK lists but will not connect to (its client is not active): the port must not
-// read open with nothing connected, and the user is told which device failed.
-TEST_F(RtMidiJackTest, ADeviceThatTakesNoConnectionIsNotOpened)
+// read open with nothing connected, and the user is told which device failed. Below the first
+// device (the input's 0, the output's virtual port) is no device at all: what a port holds once
+// the device chosen in Setup has gone.
+TEST_F(RtMidiJackTest, ADeviceThatCannotBeOpenedLeavesThePortClosedAndSaysWhy)
 {
     generate(3000);
-    for (const bool input : {true, false}) {
-        SCOPED_TRACE(input ? "input" : "output");
-        const QString name = input ? "deadout" : "deadin", port = name + (input ? ":out" : ":in");
-        auto sim = startGt3sim({input ? "transmit" : "receive", file(input ? "3000.syx" : "rx.syx"), "--name", name,
-                                "--inactive", "1", "--wait-ms", "20000", "--timeout-ms", "20000"});
-        ASSERT_TRUE(jack_->waitForPort(port));
+    const struct {
+        const char* name;
+        bool input, listed;  //!< listed: an inactive gt3sim; otherwise device -2
+        MidiError error;
+        QString says;  //!< the whole text, or for a listed device its port's name within it
+    } cases[] = {
+        {"input, takes no connection", true, true, MidiError::OpenFailed, "deadout:out"},
+        {"output, takes no connection", false, true, MidiError::OpenFailed, "deadin:in"},
+        {"input, a number below every device", true, false, MidiError::NoSuchDevice,
+         "No MIDI input device is chosen. Click Setup to choose one."},
+        {"output, a number below every device", false, false, MidiError::NoSuchDevice,
+         "No MIDI output device is chosen. Click Setup to choose one."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<QProcess> sim;
+        if (c.listed) {
+            sim = startGt3sim({c.input ? "transmit" : "receive", file(c.input ? "3000.syx" : "rx.syx"), "--name",
+                               c.says.section(u':', 0, 0), "--inactive", "1", "--wait-ms", "20000", "--timeout-ms", "20000"});
+            ASSERT_TRUE(jack_->waitForPort(c.says));
+        }
         std::vector<std::pair<std::int16_t, QString>> errors;
         const auto onError = [&](std::int16_t code, const QString& text) { errors.emplace_back(code, text); };
+        const auto device = [&](auto& port) {
+            return c.listed ? static_cast<std::int16_t>(deviceNames(port).indexOf(c.says)) : std::int16_t(-2);
+        };
         std::int16_t state = -1;
-        if (input) {
+        if (c.input) {
             auto in = CreateMIDIInput();
             in->events.Error = onError;
-            in->setDeviceID(static_cast<std::int16_t>(deviceNames(*in).indexOf(port)));
-            in->setCommand(MIDIInput::Open);
-            state = in->State();
-            QCoreApplication::processEvents();
-        } else {
-            RtMidiOutput out;
-            out.events.Error = onError;
-            out.setDeviceID(static_cast<std::int16_t>(deviceNames(out).indexOf(port)));
-            out.setCommand(MIDIOutput::Open);
-            state = out.State();
-            QCoreApplication::processEvents();
-        }
-        sim->kill();
-        EXPECT_EQ(state, 0) << "closed";
-        EXPECT_EQ(errors.size(), 1u);
-        for (const auto& [code, text] : errors) {
-            EXPECT_EQ(code, tandrel::code(MidiError::OpenFailed));
-            EXPECT_TRUE(text.contains(port)) << text.toStdString();
-        }
-    }
-}
-
-// Below the first device (the input's 0, the output's virtual port) is no device
-// at all: what a port holds once the device chosen in Setup has gone.
-TEST_F(RtMidiJackTest, ANumberBelowEveryDeviceOpensNothingAndSaysNoneIsChosen)
-{
-    for (const bool input : {true, false}) {
-        SCOPED_TRACE(input ? "input" : "output");
-        std::vector<std::pair<std::int16_t, QString>> errors;
-        const auto onError = [&](std::int16_t code, const QString& text) { errors.emplace_back(code, text); };
-        std::int16_t state = -1;
-        if (input) {
-            auto in = CreateMIDIInput();
-            in->events.Error = onError;
-            in->setDeviceID(-2);
+            in->setDeviceID(device(*in));
             in->setCommand(MIDIInput::Open);
             state = in->State();
             QCoreApplication::processEvents();  // the error comes as a posted event
         } else {
             RtMidiOutput out;
             out.events.Error = onError;
-            out.setDeviceID(-2);
+            out.setDeviceID(device(out));
             out.setCommand(MIDIOutput::Open);
             state = out.State();
             QCoreApplication::processEvents();
         }
+        if (sim) sim->kill();
         EXPECT_EQ(state, 0) << "closed";
         ASSERT_EQ(errors.size(), 1u);
-        EXPECT_EQ(errors[0].first, tandrel::code(MidiError::NoSuchDevice));
-        EXPECT_EQ(errors[0].second, QStringLiteral("No MIDI %1 device is chosen. Click Setup to choose one.")
-                                        .arg(input ? "input" : "output"));
+        EXPECT_EQ(errors[0].first, tandrel::code(c.error));
+        EXPECT_TRUE(c.listed ? errors[0].second.contains(c.says) : errors[0].second == c.says)
+            << errors[0].second.toStdString();
     }
 }
 

@@ -13,44 +13,56 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace tandrel;
 using namespace tandrel::testing;
 using namespace std::chrono_literals;
 
-TEST(SetupJack, ThePortsChosenAtFirstStartCarryTheReceiveAndTheSend)
-{
-    if (!JackServer::installed())
-        GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
-    ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built";
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
+namespace {
+
+//! A private JACK server and a 6000-byte GT-3 dump in "dump.syx".
+class SetupJack : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!JackServer::installed())
+            GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
+        ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built";
+        jack.emplace();
+        ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+        ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("dump.syx"), "--size", "6000"}), 30s));
+        dump = readBytes(path("dump.syx"));
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    std::optional<JackServer> jack;
     QTemporaryDir dir;
-    auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    auto readAll = [&](const char* name) {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    };
-    ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("dump.syx"), "--size", "6000"}), 30s));
-    const QByteArray dump = readAll("dump.syx");
+    QByteArray dump;
+};
+
+}  // namespace
+
+TEST_F(SetupJack, ThePortsChosenAtFirstStartCarryTheReceiveAndTheSend)
+{
     const QString size = QString::number(dump.size());
 
     // Decoys JACK lists first, so only the choice made in the dialog reaches gt3sim.
     auto decoyOut = startGt3sim({"transmit", path("dump.syx"), "--name", "decoyout", "--connect", "nobody:in",
                                  "--wait-ms", "300000"});
     auto decoyIn = startGt3sim({"receive", path("decoy.syx"), "--name", "decoyin", "--timeout-ms", "300000"});
-    ASSERT_TRUE(jack.waitForPort("decoyout:out") && jack.waitForPort("decoyin:in"));
+    ASSERT_TRUE(jack->waitForPort("decoyout:out") && jack->waitForPort("decoyin:in"));
     // The device transmits only once "trigger:in" appears, after the input has settled.
     auto gt3Out = startGt3sim({"transmit", path("dump.syx"), "--pacing", "fast", "--name", "gt3out", "--connect",
                                "trigger:in", "--wait-ms", "300000"});
     auto gt3In = startGt3sim({"receive", path("sent.syx"), "--name", "gt3in", "--expect-bytes", size,
                               "--timeout-ms", "300000"});
-    ASSERT_TRUE(jack.waitForPort("gt3out:out") && jack.waitForPort("gt3in:in"));
+    ASSERT_TRUE(jack->waitForPort("gt3out:out") && jack->waitForPort("gt3in:in"));
     const auto in = CreateMIDIInput();
     const auto out = CreateMIDIOutput();
     FakeServices fake;
@@ -89,23 +101,14 @@ TEST(SetupJack, ThePortsChosenAtFirstStartCarryTheReceiveAndTheSend)
     main.cmdOpen_Click();
     main.cmdSend_Click();
     ASSERT_TRUE(finishGt3sim(*gt3In, 60s));
-    EXPECT_EQ(readAll("sent.syx"), dump);
-    std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack.xrunExplains(box.prompt); });
+    EXPECT_EQ(readBytes(path("sent.syx")), dump);
+    std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
     EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
 }
 
-TEST(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnotherOrder)
+TEST_F(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnotherOrder)
 {
-    if (!JackServer::installed())
-        GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
-    ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built";
-    JackServer jack;
-    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
-    QTemporaryDir dir;
-    auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("dump.syx"), "--size", "6000"}), 30s));
     ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("decoy.syx"), "--size", "3000", "--seed", "7"}), 30s));
-    const QByteArray dump = readBytes(path("dump.syx"));
     // The device sends once "trigger:in" appears, after the input has settled.
     auto device = [&] {
         return startGt3sim({"transmit", path("dump.syx"), "--pacing", "fast", "--name", "gt3out", "--connect",
@@ -118,7 +121,7 @@ TEST(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnot
     {
         // First start: the device alone; Setup chooses it.
         auto gt3Out = device();
-        ASSERT_TRUE(jack.waitForPort("gt3out:out"));
+        ASSERT_TRUE(jack->waitForPort("gt3out:out"));
         const auto in = CreateMIDIInput();
         const auto out = CreateMIDIOutput();
         Services services{*in, *out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
@@ -130,16 +133,16 @@ TEST(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnot
         form.cmbMIDIOutDevice->setCurrentIndex(0);
         form.cmdSet->click();
     }
-    ASSERT_TRUE(runEventsUntil([&] { return !jack.ports().contains("gt3out:out"); }, 10s));
+    ASSERT_TRUE(runEventsUntil([&] { return !jack->ports().contains("gt3out:out"); }, 10s));
 
     // Second start: decoys that send a dump of their own to whoever listens register first.
     auto decoy1 = startGt3sim({"transmit", path("decoy.syx"), "--pacing", "fast", "--name", "decoy1", "--wait-ms",
                                "300000"});
     auto decoy2 = startGt3sim({"transmit", path("decoy.syx"), "--pacing", "fast", "--name", "decoy2", "--wait-ms",
                                "300000"});
-    ASSERT_TRUE(jack.waitForPort("decoy1:out") && jack.waitForPort("decoy2:out"));
+    ASSERT_TRUE(jack->waitForPort("decoy1:out") && jack->waitForPort("decoy2:out"));
     auto gt3Out = device();
-    ASSERT_TRUE(jack.waitForPort("gt3out:out"));
+    ASSERT_TRUE(jack->waitForPort("gt3out:out"));
     const auto in = CreateMIDIInput();
     const auto out = CreateMIDIOutput();
     const QStringList listed = ListDevices(*in, 0);

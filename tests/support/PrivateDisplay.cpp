@@ -13,7 +13,7 @@ PrivateDisplay::~PrivateDisplay()
     stop(xvfb_);
 }
 
-QString PrivateDisplay::start(QSize size)
+QString PrivateDisplay::start(QSize size, bool white)
 {
     // Only a display with no lock file and no socket, abstract or in /tmp/.X11-unix:
     // a client tries the abstract one first and could reach someone else's server.
@@ -26,7 +26,7 @@ QString PrivateDisplay::start(QSize size)
                                                 QRegularExpression::MultilineOption)))
             continue;
         ++tries;
-        if (startOn(u':' + QString::number(display), size))
+        if (startOn(u':' + QString::number(display), size, white))
             return {};
     }
     return QStringLiteral("no private X server came up; its last words:\n") + log_;
@@ -36,11 +36,11 @@ QString PrivateDisplay::start(QSize size)
 // addresses; the server is used only once a client has got in. -noreset keeps it
 // from resetting, and turning clients away meanwhile, each time its last client
 // leaves (as the tool that checks it has come up does).
-bool PrivateDisplay::startOn(const QString& display, QSize size)
+bool PrivateDisplay::startOn(const QString& display, QSize size, bool white)
 {
     const QString screen = QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height());
     xvfb_.start("Xvfb",
-                {display, "-displayfd", "1", "-ac", "-noreset", "-screen", "0", screen, "-br", "-nolisten", "tcp"});
+                {display, "-displayfd", "1", "-ac", "-noreset", "-screen", "0", screen, white ? "-wr" : "-br", "-nolisten", "tcp"});
     QByteArray ready;
     QElapsedTimer clock;
     clock.start();

@@ -16,9 +16,9 @@ class PrivateDisplay {
 public:
     ~PrivateDisplay();
 
-    //! Starts the server with one screen of `size`; an empty string when it runs,
-    //! otherwise why it does not.
-    QString start(QSize size);
+    //! Starts the server with one screen of `size`, its root black or `white`; an empty
+    //! string when it runs, otherwise why it does not.
+    QString start(QSize size, bool white = false);
     //! The display's name, such as ":21".
     QString name() const { return name_; }
     //! This process's environment pointed at the display (and away from any Wayland one).
@@ -37,7 +37,7 @@ public:
     static QString screenshotFolder();
 
 private:
-    bool startOn(const QString& display, QSize size);
+    bool startOn(const QString& display, QSize size, bool white);
 
     QProcess xvfb_;
     QProcessEnvironment env_;

@@ -7,6 +7,7 @@
 #include "platform/QtServices.h"
 #include "setup/SettingsKeys.h"
 #include "support/JackServer.h"
+#include "support/PrivateDisplay.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -47,43 +48,17 @@ protected:
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, imagemagick)";
         if (!JackServer::installed()) GTEST_SKIP() << "jackd is not installed (package jackd2)";
-        // A display with no lock file and no socket of anyone else's.
-        for (int display = 120; display < 240 && xvfb_.state() == QProcess::NotRunning; ++display) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)) ||
-                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
-                continue;
-            display_ = u':' + QString::number(display);
-            xvfb_.start("Xvfb", {display_, "-displayfd", "1", "-ac", "-screen", "0", "852x270x24", "-wr", "-nolisten",
-                                 "tcp"});
-            if (!xvfb_.waitForReadyRead(20000)) stop(xvfb_);
-        }
-        ASSERT_EQ(xvfb_.state(), QProcess::Running) << "no private X server came up";
+        const QString why = display_.start({852, 270}, true);
+        ASSERT_TRUE(why.isEmpty()) << why.toStdString();
     }
 
     void TearDown() override
     {
         if (demo_.state() != QProcess::NotRunning) ::kill(-static_cast<pid_t>(demo_.processId()), SIGKILL);
-        stop(demo_);
-        stop(xvfb_);
+        PrivateDisplay::stop(demo_);
     }
 
-    static void stop(QProcess& p)
-    {
-        if (p.state() != QProcess::NotRunning) p.terminate();
-        if (!p.waitForFinished(5000)) {
-            p.kill();
-            p.waitForFinished(5000);
-        }
-    }
-
-    QString x(const QString& tool, const QStringList& args)
-    {
-        QProcess p;
-        p.setProcessEnvironment(env_);
-        p.start(tool, args);
-        if (!p.waitForFinished(15000)) p.kill();
-        return QString::fromLocal8Bit(p.readAllStandardOutput());
-    }
+    QString xdotool(const QStringList& args) { return display_.xdotool(args); }
 
     void collect() { output_ += QString::fromLocal8Bit(demo_.readAllStandardOutput()); }
     // Polls `done` while collecting the demo's output; false when `limitMs` passes first.
@@ -104,27 +79,27 @@ protected:
     {
         QString id;
         waitFor([&] {
-            id = x("xdotool", {"search", "--onlyvisible", "--name", name}).section(u'\n', 0, 0);
+            id = xdotool({"search", "--onlyvisible", "--name", name}).section(u'\n', 0, 0);
             return !id.isEmpty();
         }, limitMs);
         return id;
     }
     void click(const QString& id, QPoint at)
     {
-        x("xdotool", {"mousemove", "--window", id, QString::number(at.x()), QString::number(at.y()), "click", "1"});
+        xdotool({"mousemove", "--window", id, QString::number(at.x()), QString::number(at.y()), "click", "1"});
     }
-    void keys(const QString& id, const QString& chord) { x("xdotool", {"windowfocus", "--sync", id, "key", chord}); }
+    void keys(const QString& id, const QString& chord) { xdotool({"windowfocus", "--sync", id, "key", chord}); }
 
     // Names the file in one of Tandrel's file dialogs and accepts it.
     bool chooseFile(const QString& title, const QString& path)
     {
         const QString dialog = window('^' + title + '$');
         if (dialog.isEmpty()) return false;
-        x("xdotool", {"windowfocus", "--sync", dialog, "key", "ctrl+a", "type", "--delay", "10", path});
+        xdotool({"windowfocus", "--sync", dialog, "key", "ctrl+a", "type", "--delay", "10", path});
         return waitFor([&] {
-            x("xdotool", {"windowfocus", "--sync", dialog, "key", "Return"});
+            xdotool({"windowfocus", "--sync", dialog, "key", "Return"});
             QThread::msleep(300);
-            return x("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'}).trimmed().isEmpty();
+            return xdotool({"search", "--onlyvisible", "--name", '^' + title + '$'}).trimmed().isEmpty();
         }, 10000);
     }
 
@@ -133,7 +108,7 @@ protected:
     pid_t startDemo(const QProcessEnvironment& env, int size)
     {
         env_ = env;
-        env_.insert("DISPLAY", display_);
+        env_.insert("DISPLAY", display_.name());
         env_.insert("QT_QPA_PLATFORM", "xcb");
         env_.insert("XDG_RUNTIME_DIR", runtime_.path());
         env_.remove("WAYLAND_DISPLAY");
@@ -148,9 +123,10 @@ protected:
         return demo_.waitForStarted(10000) ? static_cast<pid_t>(demo_.processId()) : 0;
     }
 
+    PrivateDisplay display_;
     QTemporaryDir runtime_;
-    QProcess xvfb_, demo_;
-    QString display_, output_;
+    QProcess demo_;
+    QString output_;
     QProcessEnvironment env_;
 };
 
@@ -198,8 +174,8 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
     ASSERT_TRUE(waitFor([&] { return said("tandrel-gt3sim: ready"); }, 30000)) << output_.toStdString();
     const QString panel = window("^GT-3 \\(simulated\\)$"), tandrel = window("^GT-3 Fenmarch$");
     ASSERT_FALSE(panel.isEmpty() || tandrel.isEmpty()) << "the windows never showed";
-    x("xdotool", {"windowmove", panel, "14", "60"});
-    x("xdotool", {"windowmove", tandrel, "388", "16"});
+    xdotool({"windowmove", panel, "14", "60"});
+    xdotool({"windowmove", tandrel, "388", "16"});
 
     // Bulk Dump into Receive; the screenshot is taken while the bytes flow.
     click(tandrel, Receive);
@@ -207,7 +183,7 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
     QThread::msleep(1800);
     const QString shots = Build + "/tests/tools/screenshots";
     QDir().mkpath(shots);
-    x("import", {"-window", "root", shots + "/demo.png"});
+    display_.run("import", {"-window", "root", shots + "/demo.png"});
     collect();
     EXPECT_FALSE(said("tandrel-gt3sim: dump")) << "the screenshot came after the dump";
     EXPECT_EQ(QImage(shots + "/demo.png").size(), QSize(852, 270));
