@@ -429,6 +429,7 @@ TEST_F(AlsaTransfer, SetupListsTheDevicesByNameAndTheChoiceSurvivesARestart)
         return s;
     };
     QStringList inputs, outputs;
+    QString ghostName;
     {
         auto first = start([&](MIDISetupForm& d) {
             for (int i = 0; i < d.cmbMIDIInDevice->count(); ++i) inputs << d.cmbMIDIInDevice->itemText(i);
@@ -449,15 +450,18 @@ TEST_F(AlsaTransfer, SetupListsTheDevicesByNameAndTheChoiceSurvivesARestart)
         EXPECT_TRUE(again->out->DeviceName().contains(kToDevice)) << again->out->DeviceName().toStdString();
         EXPECT_EQ(again->in->State(), MIDIInput::Delivering);
         EXPECT_EQ(again->fake.boxes.boxes.size(), 0u);
-        // The ghost is chosen, then goes before the next start.
+        // The ghost is chosen, as Setup keeps a choice (its number and name), then goes before the next start.
         again->settings.write(settings::kMIDIOutputDeviceID, settings::SignedText(deviceNamed(*again->out, 0, "ghost")));
+        ghostName = again->out->DeviceName();
+        again->settings.write(settings::kMIDIOutputDeviceName, ghostName);
     }
     ghost->kill();
     ghost->waitForFinished(5000);
     QThread::msleep(300);
     auto gone = start(nullptr);
     ASSERT_EQ(gone->fake.boxes.boxes.size(), 1u);
-    EXPECT_TRUE(gone->fake.boxes.boxes.front().prompt.contains("not there")) << gone->fake.boxes.boxes.front().prompt.toStdString();
+    EXPECT_TRUE(gone->fake.boxes.boxes.front().prompt.contains("\"" + ghostName + "\" is not connected"))
+        << gone->fake.boxes.boxes.front().prompt.toStdString();
     EXPECT_EQ(gone->out->State(), MIDIOutput::Closed);
     EXPECT_EQ(gone->in->State(), MIDIInput::Delivering);
 }
