@@ -83,6 +83,7 @@ struct Tap {
     std::vector<unsigned char> bytes;
     std::string events;
     std::size_t lost = 0, other = 0;
+    bool logEvents = false;
 
     bool open(int client, int port)
     {
@@ -110,7 +111,7 @@ struct Tap {
                 std::lock_guard<std::mutex> hold(lock);
                 if (result == -ENOSPC) {
                     ++lost;
-                    events += std::to_string(bytes.size()) + " lost\n";
+                    if (logEvents) events += std::to_string(bytes.size()) + " lost\n";
                     continue;
                 }
                 if (result < 0 || !event) break;
@@ -124,7 +125,8 @@ struct Tap {
                     if (size > 0) bytes.insert(bytes.end(), message, message + size);
                     ++other;
                 }
-                events += std::to_string(at) + ' ' + std::to_string(bytes.size() - at) + ' ' + std::to_string(event->type) + '\n';
+                if (logEvents)
+                    events += std::to_string(at) + ' ' + std::to_string(bytes.size() - at) + ' ' + std::to_string(event->type) + '\n';
             }
         }
     }
@@ -189,6 +191,7 @@ int main(int argc, char** argv)
         return ours.size();
     };
 
+    tap.logEvents = !o.events.empty();
     std::atomic<bool> stop{false};
     std::thread thread([&] { tap.run(stop); });
     sched_param realtime{};
