@@ -22,8 +22,20 @@ for run in $(seq 1 "$runs"); do
     diff="$(cmp -l "$dump" /tmp/$who.syx 2>&1 | head -n 8 | tr '\n' ';')"
     line="$line $who=${diff:-same}"
   done
-  echo "$line" | tee -a "$log"
   if ! cmp -s "$dump" /tmp/tap.syx || ! cmp -s "$dump" /tmp/ours.syx; then
     cp /tmp/tap.syx "$share/tap-$run.syx"; cp /tmp/ours.syx "$share/ours-$run.syx"; cp /tmp/events "$share/events-$run"
+    # Whether both readers got the same, and how much of what differs is the byte
+    # one lap of the raw device's 4096-byte ring earlier.
+    line="$line $(python3 - "$dump" /tmp/tap.syx /tmp/ours.syx <<'PY'
+import sys
+sent, tap, ours = (open(p, 'rb').read() for p in sys.argv[1:])
+first = next((i for i, (a, b) in enumerate(zip(sent, tap)) if a != b), min(len(sent), len(tap)))
+altered = [i for i in range(first, min(len(sent), len(tap))) if sent[i] != tap[i]]
+lap = sum(1 for i in altered if i >= 4096 and tap[i] == sent[i - 4096])
+print('ours_is_tap=%d first=%d short=%d altered=%d lap_earlier=%d' % (ours == tap, first, len(sent) - len(tap),
+      len(altered) if len(sent) == len(tap) else -1, lap if len(sent) == len(tap) else -1))
+PY
+)"
   fi
+  echo "$line" | tee -a "$log"
 done
