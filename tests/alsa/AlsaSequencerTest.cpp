@@ -205,8 +205,8 @@ protected:
 // A dump written to the raw device with no pause at all arrives as the sequencer
 // delivered it, byte for byte. Below the sequencer, the guest kernel itself now and
 // then passes stale bytes of the raw device's 4096-byte ring to VirMIDI (those of
-// the lap before), or drops a few, and only with both guest processors at work: in
-// one boot, 11 of 100 full-speed runs of 1,000,000 bytes. So each run is judged
+// the lap before), or drops a few, and only with both guest processors at work: 26
+// of 197 full-speed runs of 1,000,000 bytes, none of 100 on one. So each run is judged
 // against what a second sequencer client recorded in the same run, and where the
 // sequencer delivered otherwise than the file, that is printed apart, marked
 // UPSTREAM. The guest's two processors are threads of a shared host: a run in which
