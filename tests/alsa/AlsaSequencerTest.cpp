@@ -290,7 +290,9 @@ TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
     auto amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
     ASSERT_TRUE(app.settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
     runEventsUntil([] { return false; }, 1s);
-    ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString();
+    ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString() << "; " << app.MAIN.sSysexData.size()
+                                     << " of " << dump.size() << " bytes held, amidi said: "
+                                     << amidi->readAllStandardError().toStdString();
     EXPECT_TRUE(app.boxes().front().contains("incomplete")) << app.boxes().front().toStdString();
     const ByteString held = app.MAIN.sSysexData;
     EXPECT_GT(held.size(), 0u);
