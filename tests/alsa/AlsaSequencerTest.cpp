@@ -282,14 +282,29 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveAsDeliveredAndSaveByteExact)
 TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
 {
     qputenv("TANDREL_ALSA_INPUT_POOL", "40");
-    AlsaWindow app;
-    ASSERT_TRUE(app.found);
     QString file;
     const ByteString& dump = dumpOf(125000, &file);
-    app.w->cmdReceive->click();
-    auto amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
-    ASSERT_TRUE(app.settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
-    runEventsUntil([] { return false; }, 1s);
+    std::unique_ptr<AlsaWindow> window;
+    std::unique_ptr<QProcess> amidi;
+    // Now and then the guest's VirMIDI passes on nothing at all: neither the window
+    // nor a second sequencer client gets a byte. Such a run tells nothing of overruns
+    // and is made again, with a fresh window.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        window.reset();
+        window = std::make_unique<AlsaWindow>();
+        ASSERT_TRUE(window->found);
+        SequencerTap tap(dump.size());
+        ASSERT_TRUE(tap.ready());
+        window->w->cmdReceive->click();
+        amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
+        ASSERT_TRUE(window->settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
+        runEventsUntil([] { return false; }, 1s);
+        tap.finish();
+        if (!tap.delivered.empty()) break;
+        std::printf("UPSTREAM overrun run %d: the sequencer delivered nothing of the dump, %zu bytes held; again\n", attempt,
+                    window->MAIN.sSysexData.size());
+    }
+    AlsaWindow& app = *window;
     ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString() << "; " << app.MAIN.sSysexData.size()
                                      << " of " << dump.size() << " bytes held, amidi said: "
                                      << amidi->readAllStandardError().toStdString();
