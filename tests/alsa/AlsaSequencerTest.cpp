@@ -134,6 +134,59 @@ const ByteString& dumpOf(std::size_t size, QString* path)
     return made[size];
 }
 
+//! What the sequencer itself delivered from "VirMIDI 0-1", recorded at the same time
+//! by a client of its own (alsa_seq_tap), to judge a receive against.
+class SequencerTap {
+public:
+    explicit SequencerTap(std::size_t bytes)
+    {
+        tap_ = startProgram(qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tests/alsa/alsa_seq_tap",
+                            {"--from", kFromDevice, "--bytes", QString::number(bytes), "--tap", dir_.filePath("tap.syx")});
+        const auto listening = [&] { return output_.append(tap_->readAllStandardOutput()).contains("ready=1\n"); };
+        ready_ = runEventsUntil([&] { return listening() || tap_->state() == QProcess::NotRunning; }, 20s) && listening();
+    }
+    bool ready() const { return ready_; }
+    //! Waits for the tap to stop: it has the bytes asked for, or nothing came for a while.
+    bool finish()
+    {
+        if (!finishGt3sim(*tap_, 30s) || tap_->exitCode() != 0) return false;
+        output_.append(tap_->readAllStandardOutput());
+        delivered = fileBytes(dir_.filePath("tap.syx"));
+        return output_.contains("\ntap_lost=0\n");
+    }
+    ByteString delivered;
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<QProcess> tap_;
+    QByteArray output_;
+    bool ready_ = false;
+};
+
+//! How `delivered` differs from `sent`, in a line. amidi writes through the raw
+//! device's 4096-byte ring, so a byte taken from that ring a lap too early is the
+//! one 4096 bytes before it.
+std::string changes(const ByteString& sent, const ByteString& delivered)
+{
+    const std::size_t common = std::min(sent.size(), delivered.size());
+    const std::size_t first = std::mismatch(sent.begin(), sent.begin() + common, delivered.begin()).first - sent.begin();
+    char line[200];
+    if (sent.size() != delivered.size()) {
+        std::snprintf(line, sizeof line, "%zu bytes delivered of %zu sent, the first difference at byte %zu", delivered.size(),
+                      sent.size(), first);
+        return line;
+    }
+    std::size_t altered = 0, lapEarlier = 0, last = first;
+    for (std::size_t i = first; i < common; ++i) {
+        if (sent[i] == delivered[i]) continue;
+        ++altered, last = i;
+        if (i >= 4096 && delivered[i] == sent[i - 4096]) ++lapEarlier;
+    }
+    std::snprintf(line, sizeof line, "%zu bytes altered between bytes %zu and %zu, %zu of them the byte 4096 before", altered,
+                  first, last, lapEarlier);
+    return line;
+}
+
 class AlsaTransfer : public ::testing::Test {
 protected:
     void SetUp() override
@@ -149,11 +202,18 @@ protected:
 
 }  // namespace
 
-// A dump written to the raw device with no pause at all arrives whole. The guest's
-// two processors are threads of a shared host: a run in which the sequencer itself
-// reported dropped events (and the user was told) is run again, up to twice, and
-// counted apart; a byte lost without that report fails at once.
-TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
+// A dump written to the raw device with no pause at all arrives as the sequencer
+// delivered it, byte for byte. Below the sequencer, the guest kernel itself now and
+// then passes stale bytes of the raw device's 4096-byte ring to VirMIDI (those of
+// the lap before), or drops a few, and only with both guest processors at work: 26
+// of 197 full-speed runs of 1,000,000 bytes, none of 100 on one. So each run is judged
+// against what a second sequencer client recorded in the same run, and where the
+// sequencer delivered otherwise than the file, that is printed apart, marked
+// UPSTREAM. The guest's two processors are threads of a shared host: a run in which
+// the sequencer reported dropped events (and the user was told), or the second
+// client lost some, is run again, up to twice, and counted apart; a byte lost or
+// changed without that report fails at once.
+TEST_F(AlsaTransfer, FullSpeedDumpsArriveAsDeliveredAndSaveByteExact)
 {
     AlsaWindow app;
     ASSERT_TRUE(app.found) << "the VirMIDI ports are listed";
@@ -161,7 +221,7 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
         std::size_t size;
         int runs;
     } rows[] = {{125000, 3}, {1000000, 2}};
-    int reportedAndRetried = 0;
+    int reportedAndRetried = 0, deliveredOtherwise = 0;
     for (const auto& row : rows) {
         QString file;
         const ByteString& dump = dumpOf(row.size, &file);
@@ -169,6 +229,8 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
         for (int run = 1, retries = 0; run <= row.runs; ++run) {
             SCOPED_TRACE(::testing::Message() << row.size << " bytes, run " << run);
             app.fake.boxes.boxes.clear();
+            SequencerTap tap(row.size);
+            ASSERT_TRUE(tap.ready()) << "alsa_seq_tap listens to " << kFromDevice.toStdString();
             app.w->cmdReceive->click();
             auto amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
             runEventsUntil([&] { return amidi->state() == QProcess::NotRunning; }, 120s);
@@ -181,28 +243,38 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
             } while (held.size() < dump.size() && held.size() > before);
             app.settle([] { return false; }, 0ms);
             EXPECT_EQ(amidi->exitCode(), 0) << amidi->readAllStandardError().toStdString();
+            const bool tapWhole = tap.finish();
+            const ByteString& delivered = tap.delivered;
             const bool told = app.boxes().size() == 1 && app.boxes().front().contains("incomplete");
-            if (app.MAIN.sSysexData.size() < dump.size() && told && retries < 2) {
-                std::printf("%zu bytes, run %d: %zu held, the loss was reported; again\n", row.size, run,
-                            app.MAIN.sSysexData.size());
+            if (((held.size() < delivered.size() && told) || !tapWhole) && retries < 2) {
+                std::printf("%zu bytes, run %d: %zu held, %zu delivered, %s; again\n", row.size, run, held.size(),
+                            delivered.size(), tapWhole ? "the loss was reported" : "the tap lost events");
                 ++retries, ++reportedAndRetried, --run;
                 app.fake.dialog.willChoose(app.path("partial.syx"));  // so that Receive asks nothing
                 app.w->cmdSave->click();
                 continue;
             }
+            ASSERT_TRUE(tapWhole) << "the tap lost events on every try";
+            if (delivered != dump) {
+                ++deliveredOtherwise;
+                std::printf("UPSTREAM %zu bytes, run %d: the sequencer delivered other bytes than amidi was given: %s\n",
+                            row.size, run, changes(dump, delivered).c_str());
+            }
             EXPECT_EQ(app.boxes(), QStringList());
-            const ByteString& got = app.MAIN.sSysexData;
-            const std::size_t same = std::mismatch(got.begin(), got.begin() + std::min(got.size(), dump.size()), dump.begin()).first - got.begin();
+            const ByteString& got = held;
+            const std::size_t same = std::mismatch(got.begin(), got.begin() + std::min(got.size(), delivered.size()), delivered.begin()).first - got.begin();
             const auto hex = [](const ByteString& b, std::size_t at) { return QByteArray::fromStdString(b.substr(std::min(at, b.size()), 24)).toHex(' ').toStdString(); };
-            ASSERT_TRUE(got == dump) << got.size() << " of " << dump.size() << " bytes held; the first difference at byte "
-                                     << same << ": held " << hex(got, same) << ", sent " << hex(dump, same);
-            EXPECT_EQ(app.w->statusText(), QString("Received %1 bytes; Save").arg(dump.size()));
+            ASSERT_TRUE(got == delivered) << got.size() << " of " << delivered.size() << " delivered bytes held; the first difference at byte "
+                                          << same << ": held " << hex(got, same) << ", delivered " << hex(delivered, same)
+                                          << ", sent " << hex(dump, same);
+            EXPECT_EQ(app.w->statusText(), QString("Received %1 bytes; Save").arg(delivered.size()));
             app.fake.dialog.willChoose(app.path("saved.syx"));
             app.w->cmdSave->click();
-            EXPECT_TRUE(fileBytes(app.path("saved.syx")) == dump);
+            EXPECT_TRUE(fileBytes(app.path("saved.syx")) == delivered);
         }
     }
     std::printf("full-speed runs repeated after a reported loss: %d\n", reportedAndRetried);
+    std::printf("full-speed runs the sequencer delivered otherwise than sent (upstream of Tandrel): %d\n", deliveredOtherwise);
 }
 
 // With a pool too small for the stream, the sequencer drops events: the user is told
@@ -210,15 +282,32 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveWholeAndSaveByteExact)
 TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
 {
     qputenv("TANDREL_ALSA_INPUT_POOL", "40");
-    AlsaWindow app;
-    ASSERT_TRUE(app.found);
     QString file;
     const ByteString& dump = dumpOf(125000, &file);
-    app.w->cmdReceive->click();
-    auto amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
-    ASSERT_TRUE(app.settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
-    runEventsUntil([] { return false; }, 1s);
-    ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString();
+    std::unique_ptr<AlsaWindow> window;
+    std::unique_ptr<QProcess> amidi;
+    // Now and then the guest's VirMIDI passes on nothing at all: neither the window
+    // nor a second sequencer client gets a byte. Such a run tells nothing of overruns
+    // and is made again, with a fresh window.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        window.reset();
+        window = std::make_unique<AlsaWindow>();
+        ASSERT_TRUE(window->found);
+        SequencerTap tap(dump.size());
+        ASSERT_TRUE(tap.ready());
+        window->w->cmdReceive->click();
+        amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
+        ASSERT_TRUE(window->settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
+        runEventsUntil([] { return false; }, 1s);
+        tap.finish();
+        if (!tap.delivered.empty()) break;
+        std::printf("UPSTREAM overrun run %d: the sequencer delivered nothing of the dump, %zu bytes held; again\n", attempt,
+                    window->MAIN.sSysexData.size());
+    }
+    AlsaWindow& app = *window;
+    ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString() << "; " << app.MAIN.sSysexData.size()
+                                     << " of " << dump.size() << " bytes held, amidi said: "
+                                     << amidi->readAllStandardError().toStdString();
     EXPECT_TRUE(app.boxes().front().contains("incomplete")) << app.boxes().front().toStdString();
     const ByteString held = app.MAIN.sSysexData;
     EXPECT_GT(held.size(), 0u);

@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// alsa_seq_tap: records what the ALSA sequencer delivers from one port, twice over
+// and at the same time: through a plain alsa-lib client of its own ("tap") and
+// through Tandrel's AlsaSeqReader ("ours"). When a dump arrives altered, the two
+// records tell whether the sequencer delivered it so or our reader changed it.
+//
+//   alsa_seq_tap --from NAME --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]
+//
+// Prints "ready=1" once both are subscribed, then, when N bytes have come to both or
+// nothing came for MS milliseconds, key=value lines: tap_bytes, tap_lost, tap_other
+// (events that were not SysEx), ours_bytes, ours_lost. --events writes one line per
+// event the tap read: the offset of its first byte, its length and its type.
+#include "platform/AlsaSeqReader.h"
+
+#include <alsa/asoundlib.h>
+
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    std::string from, tap, ours, events;
+    std::size_t bytes = 0;
+    int idleMs = 3000;
+};
+
+bool parse(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i], value = argv[i + 1];
+        if (key == "--from") o->from = value;
+        else if (key == "--bytes") o->bytes = std::stoul(value);
+        else if (key == "--tap") o->tap = value;
+        else if (key == "--ours") o->ours = value;
+        else if (key == "--events") o->events = value;
+        else if (key == "--idle-ms") o->idleMs = std::stoi(value);
+        else return false;
+    }
+    return !o->from.empty() && !o->tap.empty() && o->bytes > 0;
+}
+
+//! The address of the first port whose name contains `name`.
+bool findPort(snd_seq_t* seq, const std::string& name, int* client, int* port)
+{
+    snd_seq_client_info_t* c = nullptr;
+    snd_seq_port_info_t* p = nullptr;
+    snd_seq_client_info_alloca(&c);
+    snd_seq_port_info_alloca(&p);
+    snd_seq_client_info_set_client(c, -1);
+    while (snd_seq_query_next_client(seq, c) >= 0) {
+        snd_seq_port_info_set_client(p, snd_seq_client_info_get_client(c));
+        snd_seq_port_info_set_port(p, -1);
+        while (snd_seq_query_next_port(seq, p) >= 0) {
+            if (std::strstr(snd_seq_port_info_get_name(p), name.c_str())) {
+                *client = snd_seq_port_info_get_client(p);
+                *port = snd_seq_port_info_get_port(p);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+//! The plain reader: the largest pool, a large buffer, the same priority as ours,
+//! and nothing but a copy of each event's bytes.
+struct Tap {
+    snd_seq_t* seq = nullptr;
+    snd_midi_event_t* decoder = nullptr;
+    std::mutex lock;
+    std::vector<unsigned char> bytes;
+    std::string events;
+    std::size_t lost = 0, other = 0;
+    bool logEvents = false;
+
+    bool open(int client, int port)
+    {
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) return false;
+        snd_seq_set_client_name(seq, "tap");
+        snd_seq_set_client_pool_input(seq, 2000);
+        snd_seq_set_input_buffer_size(seq, 256 * 1024);
+        const int own = snd_seq_create_simple_port(seq, "in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        return own >= 0 && snd_seq_connect_from(seq, own, client, port) >= 0 && snd_midi_event_new(256, &decoder) >= 0;
+    }
+
+    void run(const std::atomic<bool>& stop)
+    {
+        snd_midi_event_no_status(decoder, 1);
+        const int count = snd_seq_poll_descriptors_count(seq, POLLIN);
+        std::vector<pollfd> fds(static_cast<std::size_t>(count));
+        snd_seq_poll_descriptors(seq, fds.data(), static_cast<unsigned>(count), POLLIN);
+        while (!stop) {
+            poll(fds.data(), fds.size(), 50);
+            for (;;) {
+                snd_seq_event_t* event = nullptr;
+                const int result = snd_seq_event_input(seq, &event);
+                if (result == -EAGAIN) break;
+                std::lock_guard<std::mutex> hold(lock);
+                if (result == -ENOSPC) {
+                    ++lost;
+                    if (logEvents) events += std::to_string(bytes.size()) + " lost\n";
+                    continue;
+                }
+                if (result < 0 || !event) break;
+                const std::size_t at = bytes.size();
+                if (event->type == SND_SEQ_EVENT_SYSEX) {
+                    const auto* data = static_cast<const unsigned char*>(event->data.ext.ptr);
+                    bytes.insert(bytes.end(), data, data + event->data.ext.len);
+                } else {
+                    unsigned char message[16];
+                    const long size = snd_midi_event_decode(decoder, message, sizeof message, event);
+                    if (size > 0) bytes.insert(bytes.end(), message, message + size);
+                    ++other;
+                }
+                if (logEvents)
+                    events += std::to_string(at) + ' ' + std::to_string(bytes.size() - at) + ' ' + std::to_string(event->type) + '\n';
+            }
+        }
+    }
+
+    std::size_t size()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return bytes.size();
+    }
+};
+
+bool write(const std::string& path, const void* data, std::size_t size)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!parse(argc, argv, &o)) {
+        std::fprintf(stderr, "usage: alsa_seq_tap --from NAME --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]\n");
+        return 2;
+    }
+    Tap tap;
+    int client = -1, port = -1;
+    for (int tries = 0; tap.seq == nullptr || !findPort(tap.seq, o.from, &client, &port); ++tries) {
+        if (!tap.seq && snd_seq_open(&tap.seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) tap.seq = nullptr;
+        if (tries == 100) {
+            std::fprintf(stderr, "alsa_seq_tap: no port named %s\n", o.from.c_str());
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    snd_seq_close(tap.seq);
+    tap.seq = nullptr;
+    if (!tap.open(client, port)) {
+        std::fprintf(stderr, "alsa_seq_tap: the tap could not subscribe to %d:%d\n", client, port);
+        return 1;
+    }
+
+    std::mutex oursLock;
+    std::vector<unsigned char> ours;
+    std::atomic<std::size_t> oursLost{0};
+    tandrel::AlsaSeqReader reader(
+        [&](const unsigned char* data, std::size_t size) {
+            std::lock_guard<std::mutex> hold(oursLock);
+            ours.insert(ours.end(), data, data + size);
+        },
+        [&](std::size_t events) { oursLost += events; });
+    std::string error;
+    if (!o.ours.empty() && !reader.open("ours", client, port, &error)) {
+        std::fprintf(stderr, "alsa_seq_tap: %s\n", error.c_str());
+        return 1;
+    }
+    const auto oursSize = [&] {
+        std::lock_guard<std::mutex> hold(oursLock);
+        return ours.size();
+    };
+
+    tap.logEvents = !o.events.empty();
+    std::atomic<bool> stop{false};
+    std::thread thread([&] { tap.run(stop); });
+    sched_param realtime{};
+    realtime.sched_priority = std::min(sched_get_priority_max(SCHED_FIFO), 40);
+    pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &realtime);
+    std::printf("ready=1\n");
+    std::fflush(stdout);
+
+    std::size_t last = 0;
+    Clock::time_point moved = Clock::now();
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::size_t a = tap.size(), b = o.ours.empty() ? o.bytes : oursSize();
+        if (a >= o.bytes && b >= o.bytes) break;
+        if (a + b != last) last = a + b, moved = Clock::now();
+        if (Clock::now() - moved > std::chrono::milliseconds(o.idleMs)) break;
+    }
+    stop = true;
+    thread.join();
+    reader.close();
+
+    std::lock_guard<std::mutex> hold(tap.lock);
+    bool ok = write(o.tap, tap.bytes.data(), tap.bytes.size());
+    if (!o.events.empty()) ok = write(o.events, tap.events.data(), tap.events.size()) && ok;
+    if (!o.ours.empty()) ok = write(o.ours, ours.data(), ours.size()) && ok;
+    std::printf("tap_bytes=%zu\ntap_lost=%zu\ntap_other=%zu\n", tap.bytes.size(), tap.lost, tap.other);
+    if (!o.ours.empty()) std::printf("ours_bytes=%zu\nours_lost=%zu\n", ours.size(), oursLost.load());
+    snd_midi_event_free(tap.decoder);
+    snd_seq_close(tap.seq);
+    return ok ? 0 : 1;
+}
