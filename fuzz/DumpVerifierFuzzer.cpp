@@ -3,6 +3,7 @@
 // pieces up to each F7, what each piece's bytes say, runs of GT-3 data sets.
 //
 // Input: the dump itself.
+#include "fuzz/ModelCheck.h"
 #include "dump/DumpVerifier.h"
 
 #include <cstdint>
@@ -14,13 +15,7 @@ using namespace tandrel;
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "model mismatch: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Piece {
     std::size_t offset = 0;

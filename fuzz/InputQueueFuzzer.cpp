@@ -14,6 +14,7 @@
 // The input is a script: each operation is one byte followed by its operands, so
 // callbacks of any size (far beyond the buffer size, with synthetic bulk data)
 // interleave with the reader and with the port's settings.
+#include "fuzz/ModelCheck.h"
 #include "platform/MidiInputQueue.h"
 
 #include <algorithm>
@@ -30,13 +31,7 @@ using namespace tandrel;
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "model mismatch: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 class Model {
 public:

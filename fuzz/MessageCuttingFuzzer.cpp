@@ -6,6 +6,7 @@
 //
 // Input: one control byte (after how many messages a yield empties the dump;
 // 0 = never), then the dump itself.
+#include "fuzz/ModelCheck.h"
 #include "app/frmMain.h"
 #include "dump/DumpVerifier.h"
 #include "dump/MessageCutter.h"
@@ -45,13 +46,7 @@ std::size_t modelNextLength(const ByteString& dump, std::size_t from)
     return 0;
 }
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "model mismatch: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Harness {
     FakeServices fake;

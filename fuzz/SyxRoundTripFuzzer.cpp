@@ -6,6 +6,7 @@
 // holds exactly the last dump, and no temporary file is left beside it.
 //
 // Input: one control byte (where the input splits into the two dumps), then the bytes.
+#include "fuzz/ModelCheck.h"
 #include "dump/SyxFile.h"
 
 #include <QDir>
@@ -25,13 +26,7 @@ namespace {
 QTemporaryDir* folder = nullptr;
 QString path;
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "model mismatch: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 ByteString readByLibrary(const QString& file)
 {
