@@ -2,6 +2,7 @@
 // Save, Open and the save-first prompts: the real window, real files (also on a hostile file system), doubled dialogs.
 #include "dump/DumpWindow.h"
 #include "dump/SyxFile.h"
+#include "support/Helpers.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -9,14 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <numeric>
 
 using namespace tandrel;
@@ -43,25 +40,6 @@ QStringList listing(const QString& folder)
     return folder.isEmpty() ? QStringList()
                             : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
-
-//! A tmpfs mounted for the life of the object, where the test may mount.
-struct Tmpfs {
-    Tmpfs(const QString& path, const char* options) : where(QFile::encodeName(path))
-    {
-        QDir().mkpath(path);
-        mounted = ::mount("tmpfs", where.constData(), "tmpfs", 0, options) == 0;
-        if (!mounted)
-            std::printf("[ fault    ] no tmpfs on %s (%s): a stand-in is used\n", where.constData(), std::strerror(errno));
-    }
-    ~Tmpfs()
-    {
-        if (mounted)
-            ::umount2(where.constData(), MNT_DETACH);
-    }
-    bool makeReadOnly() const { return ::mount(nullptr, where.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-    QByteArray where;
-    bool mounted;
-};
 
 //! Lowers the file size limit for its life, so a write beyond it fails as on a full disk.
 struct FileSizeLimit {
