@@ -16,7 +16,6 @@
 #include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -44,9 +43,8 @@ class DemoSession : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"Xvfb", "xdotool", "import"})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, imagemagick)";
+        if (const QString tool = missingTool({"Xvfb", "xdotool", "import"}); !tool.isEmpty())
+            GTEST_SKIP() << tool.toStdString() << " is not installed (packages xvfb, xdotool, imagemagick)";
         if (!JackServer::installed()) GTEST_SKIP() << "jackd is not installed (package jackd2)";
         const QString why = display_.start({852, 270}, true);
         ASSERT_TRUE(why.isEmpty()) << why.toStdString();
