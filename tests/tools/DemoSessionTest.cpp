@@ -88,7 +88,6 @@ protected:
     }
     void keys(const QString& id, const QString& chord) { xdotool({"windowfocus", "--sync", id, "key", chord}); }
 
-    // Names the file in one of Tandrel's file dialogs and accepts it.
     // Clicks `button` of Tandrel's window and names the file in the dialog it opens.
     // A click that a busy machine lost is made once more; a dialog that never came
     // is reported with the windows that were showing instead.
