@@ -9,7 +9,6 @@
 #include <sys/mount.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
