@@ -3,6 +3,7 @@
 // photographs it from outside with ImageMagick's import: once in each lamp state,
 // then the details window of a damaged dump. The PNGs go to the folder given.
 // app_VerdictScreenshotTest runs this on a private Xvfb and looks at the pictures.
+#include "Dt1.h"
 #include "app/DumpDetailsWindow.h"
 #include "app/VerdictLamp.h"
 #include "dump/DumpWindow.h"
@@ -31,22 +32,6 @@ void settle(int ms)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-//! A GT-3 data set at a 7-bit address, as a bulk dump carries it.
-ByteString dataSet(std::uint32_t address, std::size_t length, char fill)
-{
-    ByteString m("\xF0\x41\x10\x00\x1B\x12", 6);
-    unsigned sum = 0;
-    for (int shift = 21; shift >= 0; shift -= 7) {
-        m += char((address >> shift) & 0x7F);
-        sum += (address >> shift) & 0x7F;
-    }
-    m += ByteString(length, fill);
-    sum += unsigned(fill) * unsigned(length);
-    m += char((128 - sum % 128) & 0x7F);
-    m += '\xF7';
-    return m;
-}
-
 bool photograph(QWidget& w, const QString& file)
 {
     settle(400);
@@ -70,10 +55,9 @@ int main(int argc, char** argv)
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir files;
-    ByteString good;
-    for (std::uint32_t patch = 0; patch < 3; ++patch)
-        for (std::uint32_t block = 0; block < 4; ++block)
-            good += dataSet((0x0Au << 21) + (patch << 14) + block * 256, block == 3 ? 100 : 256, char(0x11 * (block + 1)));
+    std::string error;
+    const gt3sim::Bytes patches = gt3sim::generateDump(3 * 916, 0, 0x10, 1, &error);  // three patches, twelve messages
+    const ByteString good(patches.begin(), patches.end());
     ByteString damaged = good;
     damaged[300] ^= 0x02;
     damaged[2000] ^= 0x10;

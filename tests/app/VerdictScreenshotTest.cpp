@@ -3,17 +3,16 @@
 // X server (verdict_screens does the showing) and looked at here. The pictures stay
 // in the build folder, under tests/app/screenshots/, for a person to look at too.
 #include "app/VerdictLamp.h"
+#include "support/Helpers.h"
 #include "support/LampColour.h"
 #include "support/PrivateDisplay.h"
 
 #include <QColor>
 #include <QImage>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
-#include <iostream>
 
 using namespace tandrel;
 
@@ -41,11 +40,8 @@ int pinkLines(const QImage& image)
 
 TEST(VerdictScreens, EachLampStateAndTheDetailsWindowOnARealXServer)
 {
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (QStandardPaths::findExecutable(tool).isEmpty()) {
-            std::cout << "[ skipped  ] " << tool << " is not installed (packages xvfb, xdotool, imagemagick)\n";
-            GTEST_SKIP() << tool << " is not installed";
-        }
+    if (const QString tool = tandrel::testing::missingTool({"Xvfb", "xdotool", "import"}); !tool.isEmpty())
+        GTEST_SKIP() << tool.toStdString() << " is not installed (packages xvfb, xdotool, imagemagick)";
     tandrel::testing::PrivateDisplay x;
     const QString failed = x.start({800, 600});
     ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();

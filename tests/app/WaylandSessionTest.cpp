@@ -4,14 +4,12 @@
 // outline, the face and its lettering inside it, the About window and the setup
 // dialog come and go, and a drag moves the window, at several scales.
 #include "app/WindowShape.h"
-#include "platform/QtServices.h"
-#include "setup/SettingsKeys.h"
+#include "support/Helpers.h"
 #include "support/PrivateDisplay.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLibraryInfo>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTransform>
@@ -22,7 +20,7 @@
 #include <gtest/gtest.h>
 
 using namespace tandrel;
-using tandrel::testing::PrivateDisplay;
+using namespace tandrel::testing;
 
 namespace {
 
@@ -57,9 +55,8 @@ class WaylandSession : public ::testing::TestWithParam<double> {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"Xvfb", "weston", "xdotool", "import"})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                GTEST_SKIP() << tool << " is not installed (packages xvfb, weston, xdotool, imagemagick)";
+        if (const QString tool = missingTool({"Xvfb", "weston", "xdotool", "import"}); !tool.isEmpty())
+            GTEST_SKIP() << tool.toStdString() << " is not installed (packages xvfb, weston, xdotool, imagemagick)";
         if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so"))
             GTEST_SKIP() << "Qt's Wayland platform plugin is not installed (package qt6-wayland)";
         const QString why = display_.start(kOutput + QSize(100, 80));
@@ -152,18 +149,11 @@ protected:
 TEST_P(WaylandSession, TheWindowShowsOnlyItsOutlineAndWorks)
 {
     const double scale = GetParam();  // device pixels to a pixel
-    // Settings of an earlier run, so that no first-run setup dialog comes up.
-    QSettingsStore(home_.filePath("Tandrel/Tandrel.conf")).write(settings::kUserSetup, "1");
     QProcessEnvironment env = env_;
     env.remove("DISPLAY");  // no way back to X11
     env.insert("QT_QPA_PLATFORM", "wayland");
     env.insert("WAYLAND_DISPLAY", "tandrel");
-    env.insert("QT_SCALE_FACTOR", QString::number(scale));
-    env.insert("XDG_CONFIG_HOME", home_.path());
-    app_.setProcessEnvironment(env);
-    app_.setProcessChannelMode(QProcess::ForwardedChannels);
-    app_.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tandrel", {});
-    ASSERT_TRUE(app_.waitForStarted(10000));
+    ASSERT_TRUE(startTandrel(app_, env, home_.path(), scale));
 
     // In device pixels, scaled as Qt scales the mask; the tab's top reaches a row
     // above the window, which does not show.
@@ -198,22 +188,7 @@ TEST_P(WaylandSession, TheWindowShowsOnlyItsOutlineAndWorks)
     const QRect window(origin, QSize(451, 238) * scale);
     screen.copy(window).save(PrivateDisplay::screenshotFolder() + "/" + name + ".png");
     std::cout << "screenshot: " << (PrivateDisplay::screenshotFolder() + "/" + name + ".png").toStdString() << "\n";
-    int leaks = 0, holes = 0, inside = 0, ink = 0;
-    for (int y = window.top(); y <= window.bottom(); ++y)
-        for (int x = window.left(); x <= window.right(); ++x) {
-            const QPoint at = QPoint(x, y) - origin;
-            const QRgb c = screen.rect().contains(x, y) ? screen.pixel(x, y) : kDesktop;
-            if (pointer_.contains(QPoint(x, y)))
-                continue;
-            const bool in = outline.contains(at), desktop = isDesktop(c);
-            inside += in;
-            (in ? holes : leaks) += in == desktop;
-            ink += toDevice.mapRect(QRect(150, 8, 130, 36)).contains(at) &&
-                   std::abs(qRed(c) - 40) + std::abs(qGreen(c) - 44) + std::abs(qBlue(c) - 79) < 60;
-        }
-    EXPECT_EQ(leaks, 0) << "pixels drawn outside the outline";
-    EXPECT_LT(holes, inside / 200) << "desktop showing through the face";
-    EXPECT_GT(ink, 150 * scale * scale) << "the name on the tab is missing";
+    expectFace(screen, window, scale, isDesktop, pointer_);
     const QRgb centre = screen.pixel(origin + QPoint(224, 70) * scale);
     EXPECT_LT(std::abs(qRed(centre) - 220) + std::abs(qGreen(centre) - 188) + std::abs(qBlue(centre) - 140), 60)
         << "the centre does not show the face's tan";

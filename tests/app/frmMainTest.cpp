@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window with every service doubled: start-up, the Ready state, Quit and
-// the unload.
+// The main window with every service doubled: start-up, the Ready state and the
+// unload (Quit's question is among the save-first prompts of the dump tests).
 #include "app/frmMain.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
@@ -66,48 +66,6 @@ TEST(MainWindowStartUp, OpensThePortsInOrderAndShowsReady)
         EXPECT_EQ(win.w.lblStatus->palette().color(QPalette::Window), QColor(40, 44, 79));
         EXPECT_TRUE(win.MAIN.sSysexData.empty() && win.MAIN.lByteCount == 0 && !win.w.bDumpUnsaved);
         EXPECT_FALSE(win.w.proSend->isVisibleTo(&win.w));
-    }
-}
-
-TEST(MainWindowQuit, AsksToSaveAnUnsavedDumpFirst)
-{
-    const struct {
-        const char* name; bool unsaved; int answer /* 0: no prompt */; bool saves, quits;
-    } cases[] = {
-        {"nothing unsaved", false, 0, false, true},
-        {"Yes: save, then quit", true, MessageBoxes::vbYes, true, true},
-        {"No: quit without saving", true, MessageBoxes::vbNo, false, true},
-        {"Cancel: carry on", true, MessageBoxes::vbCancel, false, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Window win;
-        win.fake.settings.values[settings::kUserSetup] = "1";
-        win.w.Form_Load();
-        win.w.show();
-        win.MAIN.sSysexData = "\xF0\x41\xF7";
-        win.w.bDumpUnsaved = c.unsaved;
-        if (c.answer)
-            win.fake.boxes.answers.push_back(c.answer);
-        win.fake.dialog.willCancel();
-        win.fake.log.clear();
-
-        win.w.cmdQuit->click();
-
-        const auto& boxes = win.fake.boxes.boxes;
-        ASSERT_EQ(boxes.size(), c.answer ? 1u : 0u);
-        if (c.answer) {
-            EXPECT_EQ(boxes[0].prompt, "You received a bulk dump but have not saved it as a file. Do you want to "
-                                       "save it before quitting Tandrel?");
-            EXPECT_EQ(boxes[0].style, MessageBoxes::vbYesNoCancelQuestion);
-            EXPECT_EQ(boxes[0].title, "Tandrel");
-        }
-        EXPECT_EQ(win.fake.dialog.shown.size(), c.saves ? 1u : 0u);
-        EXPECT_EQ(win.w.unloaded(), c.quits);
-        EXPECT_EQ(win.fake.loop.ends, c.quits ? 1 : 0);
-        EXPECT_TRUE(c.quits || (win.fake.log.entries().size() == 1 && win.MAIN.sSysexData == "\xF0\x41\xF7" &&
-                                win.w.bDumpUnsaved))
-            << "Cancel changes nothing but the box";
     }
 }
 

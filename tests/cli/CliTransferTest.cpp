@@ -33,13 +33,7 @@ struct CliRun {
     QString out, err;
 };
 
-std::unique_ptr<QProcess> StartCli(const QStringList& args)
-{
-    auto cli = std::make_unique<QProcess>();
-    cli->start(CliPath(), args);
-    cli->waitForStarted(5000);
-    return cli;
-}
+std::unique_ptr<QProcess> StartCli(const QStringList& args) { return startProgram(CliPath(), args); }
 
 CliRun Finish(QProcess& cli, std::chrono::milliseconds limit = 60s)
 {
@@ -56,12 +50,10 @@ CliRun Finish(QProcess& cli, std::chrono::milliseconds limit = 60s)
 
 CliRun RunCli(const QStringList& args) { return Finish(*StartCli(args)); }
 
-//! A generated GT-3 dump of about `size` bytes, in `path`; its message count.
+//! A generated GT-3 dump of `size` bytes, in `path`; its message count.
 long long Generate(const QString& path, int size, int seed)
 {
-    auto gen = startGt3sim({"generate", path, "--size", QString::number(size), "--seed", QString::number(seed)});
-    EXPECT_TRUE(finishGt3sim(*gen, 30s) && gen->exitCode() == 0);
-    const QByteArray dump = readBytes(path);
+    const QByteArray dump = generateDump(path, size, seed);
     return std::count(dump.begin(), dump.end(), '\xF7');
 }
 
@@ -72,9 +64,7 @@ void SpoilChecksum(const QString& path, int n)
     qsizetype end = -1;
     for (int i = 0; i < n; ++i) end = dump.indexOf('\xF7', end + 1);
     dump[end - 1] = char(dump[end - 1] ^ 1);
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(dump);
+    ASSERT_TRUE(writeBytes(path, dump));
 }
 
 //! A private JACK server, with gt3sim and tandrel-cli built.

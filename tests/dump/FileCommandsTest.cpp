@@ -2,6 +2,7 @@
 // Save, Open and the save-first prompts: the real window, real files (also on a hostile file system), doubled dialogs.
 #include "dump/DumpWindow.h"
 #include "dump/SyxFile.h"
+#include "support/Helpers.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -9,14 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <numeric>
 
 using namespace tandrel;
@@ -43,25 +40,6 @@ QStringList listing(const QString& folder)
     return folder.isEmpty() ? QStringList()
                             : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
-
-//! A tmpfs mounted for the life of the object, where the test may mount.
-struct Tmpfs {
-    Tmpfs(const QString& path, const char* options) : where(QFile::encodeName(path))
-    {
-        QDir().mkpath(path);
-        mounted = ::mount("tmpfs", where.constData(), "tmpfs", 0, options) == 0;
-        if (!mounted)
-            std::printf("[ fault    ] no tmpfs on %s (%s): a stand-in is used\n", where.constData(), std::strerror(errno));
-    }
-    ~Tmpfs()
-    {
-        if (mounted)
-            ::umount2(where.constData(), MNT_DETACH);
-    }
-    bool makeReadOnly() const { return ::mount(nullptr, where.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-    QByteArray where;
-    bool mounted;
-};
 
 //! Lowers the file size limit for its life, so a write beyond it fails as on a full disk.
 struct FileSizeLimit {
@@ -261,42 +239,45 @@ TEST(SaveFirstPrompts, EveryAnswerOfQuitOpenAndReceive)
     };
     const ByteString received = "\xF0\x41\xF7", opened = "\xF0\x42\xF7";
     const int Yes = MessageBoxes::vbYes, No = MessageBoxes::vbNo, Cancel = MessageBoxes::vbCancel;
-    struct Case { Command command; int answer; SaveDialog save; bool dumpAlreadyEmpty; };
-    std::vector<Case> cases;
+    struct Case { Command command; int answer /* 0: nothing unsaved, nothing asked */; SaveDialog save; bool dumpAlreadyEmpty; };
+    std::vector<Case> cases{{Quit, 0, NotShown, false}};
     for (const Command command : {Quit, Open, Receive})
         for (const Case c : {Case{command, Cancel, NotShown, false}, {command, No, NotShown, false},
                              {command, Yes, Saved, false}, {command, Yes, Cancelled, false}, {command, Yes, NotShown, true}})
             cases.push_back(c);
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.command << ' ' << c.answer << ' ' << c.save << ' ' << c.dumpAlreadyEmpty);
-        const bool goesOn = c.answer != Cancel;
+        const bool asked = c.answer != 0, goesOn = c.answer != Cancel;
         Fixture f;
         ASSERT_TRUE(writeFile(f.path("opened.syx"), opened));
         const ByteString before = c.dumpAlreadyEmpty ? ByteString() : received;
         f.MAIN.sSysexData = before;
         f.MAIN.lByteCount = static_cast<std::int32_t>(before.size());
-        f.w->bDumpUnsaved = true;
+        f.w->bDumpUnsaved = asked;
         f.fake.in.state = MIDIInput::Delivering;
-        f.fake.boxes.answers.push_back(c.answer);
+        if (asked)
+            f.fake.boxes.answers.push_back(c.answer);
         if (c.save != NotShown)
             c.save == Saved ? f.fake.dialog.willChoose(f.path("saved.syx")) : f.fake.dialog.willCancel();
         f.fake.dialog.willChoose(f.path("opened.syx"));
         QPushButton* button[] = {f.w->cmdQuit, f.w->cmdOpen, f.w->cmdReceive};
         button[c.command]->click();
-        Log boxes{std::string("MsgBox:") + prompts[c.command]};
+        Log boxes = asked ? Log{std::string("MsgBox:") + prompts[c.command]} : Log{};
         if (c.dumpAlreadyEmpty)
             boxes.push_back("MsgBox:There's no GT-3 data to save.");
         EXPECT_EQ(f.fake.log.only("MsgBox:"), boxes);
-        EXPECT_EQ(f.fake.boxes.boxes[0].style, MessageBoxes::vbYesNoCancelQuestion);
+        EXPECT_TRUE(!asked || (f.fake.boxes.boxes[0].style == MessageBoxes::vbYesNoCancelQuestion &&
+                               f.fake.boxes.boxes[0].title == "Tandrel"));
         std::string dialogs;
         for (const auto& d : f.fake.dialog.shown)
             dialogs += d.saving ? 'S' : 'O';
         EXPECT_EQ(dialogs, std::string(c.save == NotShown ? "" : "S") + (c.command == Open && goesOn ? "O" : ""));
         EXPECT_EQ(fileBytes(f.path("saved.syx")), c.save == Saved ? received : "<missing>");
-        EXPECT_EQ(f.w->bDumpUnsaved, c.save != Saved);
+        EXPECT_EQ(f.w->bDumpUnsaved, asked && c.save != Saved);
         const ByteString after[] = {c.save == Saved ? ByteString() : before, opened, ByteString()};
         EXPECT_EQ(f.MAIN.sSysexData, goesOn ? after[c.command] : before);
         EXPECT_EQ(f.w->unloaded(), c.command == Quit && goesOn);
+        EXPECT_EQ(f.fake.loop.ends, c.command == Quit && goesOn ? 1 : 0);
         EXPECT_TRUE(goesOn || (f.fake.log.only("in.").empty() && f.fake.log.only("out.").empty()));
         EXPECT_EQ(f.MAIN.lByteCount, c.command == Receive && goesOn ? 0 : static_cast<std::int32_t>(before.size()));
     }

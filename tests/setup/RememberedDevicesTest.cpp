@@ -62,6 +62,16 @@ std::string notConnected(const char* direction, const char* name)
 
 QString stored(const Start& run, const QString& key) { return run.fake.settings.values.value(key); }
 
+//! Each port opened on the device named, once, and on no other; an empty name: not opened at all.
+void expectOpened(const Start& run, const QString& in, const QString& out)
+{
+    EXPECT_EQ(run.fake.in.openDevice(), in);
+    EXPECT_EQ(run.fake.out.openDevice(), out);
+    const Log log = run.fake.log.entries();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "in.Command=1"), in.isEmpty() ? 0 : 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "out.Command=1"), out.isEmpty() ? 0 : 1);
+}
+
 }  // namespace
 
 TEST(RememberedDevices, TheNextStartOpensTheSameDevicesByNameWhereverTheyAreListed)
@@ -100,12 +110,7 @@ TEST(RememberedDevices, TheNextStartOpensTheSameDevicesByNameWhereverTheyAreList
 
         Start next(c.nextIns, c.nextOuts, first.fake.settings.values);
         next.start();
-        EXPECT_EQ(next.fake.in.openDevice(), c.inOpened);
-        EXPECT_EQ(next.fake.out.openDevice(), c.outOpened);
-        // Each port was opened once, and only on the device found.
-        const Log log = next.fake.log.entries();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "in.Command=1"), 1);
-        EXPECT_EQ(std::count(log.begin(), log.end(), "out.Command=1"), 1);
+        expectOpened(next, c.inOpened, c.outOpened);
         EXPECT_EQ(stored(next, settings::kMIDIInputDeviceID), c.inStored);
         EXPECT_EQ(stored(next, settings::kMIDIOutputDeviceID), c.outStored);
         // Quietly: no message, and the names stay as chosen; a number is written only when it moved.
@@ -149,12 +154,7 @@ TEST(RememberedDevices, AGoneDeviceIsToldOnceAndNoOtherDeviceTakesItsPlace)
         SCOPED_TRACE(c.what);
         Start run(c.ins, c.outs, c.stored);
         run.start();
-        EXPECT_EQ(run.fake.in.openDevice(), c.inOpened);
-        EXPECT_EQ(run.fake.out.openDevice(), c.outOpened);
-        // An absent device is not even tried: the port would say so a second time.
-        const Log log = run.fake.log.entries();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "in.Command=1"), c.inOpened.isEmpty() ? 0 : 1);
-        EXPECT_EQ(std::count(log.begin(), log.end(), "out.Command=1"), c.outOpened.isEmpty() ? 0 : 1);
+        expectOpened(run, c.inOpened, c.outOpened);  // an absent device is not even tried: the port would say so again
         EXPECT_EQ(run.prompts(), c.prompts);
         for (const auto& box : run.fake.boxes.boxes)
             EXPECT_TRUE(box.title == "Tandrel" && box.style == MessageBoxes::vbOKOnly);
@@ -250,11 +250,7 @@ TEST(RememberedDevices, SetupSelectsTheStoredDevicesByNameAndListsAGoneOneAsNotC
         EXPECT_EQ(items(*form.cmbMIDIOutDevice), c.outList);
         EXPECT_EQ(form.cmbMIDIInDevice->currentIndex(), c.inAt);
         EXPECT_EQ(form.cmbMIDIOutDevice->currentIndex(), c.outAt);
-        EXPECT_EQ(run.fake.in.openDevice(), c.inOpened);
-        EXPECT_EQ(run.fake.out.openDevice(), c.outOpened);
-        const Log log = run.fake.log.entries();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "in.Command=1"), c.inOpened.isEmpty() ? 0 : 1);
-        EXPECT_EQ(std::count(log.begin(), log.end(), "out.Command=1"), c.outOpened.isEmpty() ? 0 : 1);
+        expectOpened(run, c.inOpened, c.outOpened);
         EXPECT_EQ(run.prompts(), Log{});  // the list says it
         EXPECT_EQ(stored(run, settings::kMIDIInputDeviceID), c.inNumber);
         EXPECT_EQ(stored(run, settings::kMIDIOutputDeviceID), c.outNumber);

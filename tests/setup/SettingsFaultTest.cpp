@@ -5,50 +5,17 @@
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
 #include "setup/SettingsKeys.h"
+#include "support/Helpers.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
+#include <optional>
 #include <cstdio>
 
 using namespace tandrel;
 using namespace tandrel::testing;
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-//! A tmpfs over `folder`, made read-only once `bytes` stand in it as Tandrel.conf.
-struct ReadOnlyTmpfs {
-    QByteArray where;
-    bool mounted = false;
-    ~ReadOnlyTmpfs()
-    {
-        if (mounted) ::umount2(where.constData(), MNT_DETACH);
-    }
-    bool make(const QString& folder, const QByteArray& bytes)
-    {
-        where = QFile::encodeName(folder);
-        QDir().mkpath(folder);
-        mounted = ::mount("tmpfs", where.constData(), "tmpfs", 0, "size=1m") == 0;
-        return mounted && writeFile(folder + QStringLiteral("/Tandrel.conf"), bytes)
-               && ::mount(nullptr, where.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-};
 
 TEST(SettingsFault, StartsWithTheDefaultsAndTellsOnceWhereItCouldNotSave)
 {
@@ -59,14 +26,14 @@ TEST(SettingsFault, StartsWithTheDefaultsAndTellsOnceWhereItCouldNotSave)
         SCOPED_TRACE(readOnly ? "read-only folder" : "writable folder");
         const QString folder = dir.filePath(QString::number(readOnly));
         QString ini = folder + QStringLiteral("/Tandrel.conf");
-        ReadOnlyTmpfs tmpfs;
+        std::optional<Tmpfs> tmpfs;
         if (!readOnly) {
-            ASSERT_TRUE(writeFile(ini, broken));
-        } else if (!tmpfs.make(folder, broken)) {
+            ASSERT_TRUE(writeBytes(ini, broken));
+        } else if (!(tmpfs.emplace(folder, "size=1m").mounted && writeBytes(ini, broken) && tmpfs->makeReadOnly())) {
             std::printf("[ fault    ] cannot mount a tmpfs here: a folder below /proc instead\n");
             ini = QStringLiteral("/proc/Tandrel/Tandrel.conf");
         }
-        const QByteArray before = fileBytes(ini);
+        const QByteArray before = readBytes(ini);
         FakeServices fake;
         QSettingsStore store(ini);
         Services services{fake.in, fake.out, fake.dialog, fake.boxes, store, fake.folders, fake.beeper, fake.loop};
@@ -94,7 +61,7 @@ TEST(SettingsFault, StartsWithTheDefaultsAndTellsOnceWhereItCouldNotSave)
         } else {
             ASSERT_EQ(fake.boxes.boxes.size(), 1u) << "told once per run";
             EXPECT_TRUE(fake.boxes.boxes[0].prompt.contains(ini)) << fake.boxes.boxes[0].prompt.toStdString();
-            EXPECT_EQ(fileBytes(ini), before) << "what stood there is untouched";
+            EXPECT_EQ(readBytes(ini), before) << "what stood there is untouched";
         }
     }
 }

@@ -12,154 +12,110 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <optional>
-
 using namespace tandrel;
 using namespace tandrel::testing;
 using namespace std::chrono_literals;
 
-namespace {
-
-//! A private JACK server and a 6000-byte GT-3 dump in "dump.syx".
-class SetupJack : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!JackServer::installed())
-            GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
-        ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built";
-        jack.emplace();
-        ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
-        ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("dump.syx"), "--size", "6000"}), 30s));
-        dump = readBytes(path("dump.syx"));
-    }
-    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-
-    std::optional<JackServer> jack;
+TEST(SetupJack, ThePortsChosenInSetupCarryReceiveAndSendAndAreFoundByNameAtTheNextStart)
+{
+    if (!JackServer::installed())
+        GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
+    ASSERT_FALSE(gt3simPath().isEmpty()) << "gt3sim is not built";
+    JackServer jack;
+    ASSERT_TRUE(jack.ok()) << jack.error().toStdString();
     QTemporaryDir dir;
-    QByteArray dump;
-};
-
-}  // namespace
-
-TEST_F(SetupJack, ThePortsChosenAtFirstStartCarryTheReceiveAndTheSend)
-{
+    const auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    const QByteArray dump = generateDump(path("dump.syx"), 6000);
+    ASSERT_FALSE(dump.isEmpty() || generateDump(path("decoy.syx"), 3000, 7).isEmpty());
     const QString size = QString::number(dump.size());
-
-    // Decoys JACK lists first, so only the choice made in the dialog reaches gt3sim.
-    auto decoyOut = startGt3sim({"transmit", path("dump.syx"), "--name", "decoyout", "--connect", "nobody:in",
-                                 "--wait-ms", "300000"});
-    auto decoyIn = startGt3sim({"receive", path("decoy.syx"), "--name", "decoyin", "--timeout-ms", "300000"});
-    ASSERT_TRUE(jack->waitForPort("decoyout:out") && jack->waitForPort("decoyin:in"));
     // The device transmits only once "trigger:in" appears, after the input has settled.
-    auto gt3Out = startGt3sim({"transmit", path("dump.syx"), "--pacing", "fast", "--name", "gt3out", "--connect",
-                               "trigger:in", "--wait-ms", "300000"});
-    auto gt3In = startGt3sim({"receive", path("sent.syx"), "--name", "gt3in", "--expect-bytes", size,
-                              "--timeout-ms", "300000"});
-    ASSERT_TRUE(jack->waitForPort("gt3out:out") && jack->waitForPort("gt3in:in"));
-    const auto in = CreateMIDIInput();
-    const auto out = CreateMIDIOutput();
-    FakeServices fake;
-    fake.loop.processQtEvents = true;
-    QSettingsStore settings(path("settings.ini"));
-    Services services{*in, *out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
-    DumpState MAIN;
-    frmMain main(services, MAIN);
-    int inAt = -1, outAt = -1;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<MIDISetupForm*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        inAt = dialog->cmbMIDIInDevice->findText("gt3out:out");
-        outAt = dialog->cmbMIDIOutDevice->findText("gt3in:in");
-        EXPECT_GE(dialog->cmbMIDIInDevice->findText("decoyout:out"), 0);
-        EXPECT_GE(dialog->cmbMIDIOutDevice->findText("decoyin:in"), 0);
-        dialog->cmbMIDIInDevice->setCurrentIndex(inAt);
-        dialog->cmbMIDIOutDevice->setCurrentIndex(outAt);
-        dialog->cmdSet->click();
-    });
-    main.Form_Load();
-    ASSERT_TRUE(inAt >= 0 && outAt >= 0) << "gt3sim's ports listed by name";
-
-    main.cmdReceive_Click();
-    auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes", size});
-    ASSERT_TRUE(finishGt3sim(*gt3Out, 60s));
-    const QDeadlineTimer deadline(30s);
-    while (MAIN.lByteCount < dump.size() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(QByteArray::fromStdString(MAIN.sSysexData), dump);
-
-    // Saved and opened again, which reopens the output on the stored device, then sent.
-    fake.dialog.willChoose(path("received.syx"));
-    main.cmdSave_Click();
-    fake.dialog.willChoose(path("received.syx"));
-    main.cmdOpen_Click();
-    main.cmdSend_Click();
-    ASSERT_TRUE(finishGt3sim(*gt3In, 60s));
-    EXPECT_EQ(readBytes(path("sent.syx")), dump);
-    std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
-    EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
-}
-
-TEST_F(SetupJack, TheNextStartFindsTheChosenInputByNameWhenThePeersPortsComeInAnotherOrder)
-{
-    ASSERT_TRUE(finishGt3sim(*startGt3sim({"generate", path("decoy.syx"), "--size", "3000", "--seed", "7"}), 30s));
-    // The device sends once "trigger:in" appears, after the input has settled.
-    auto device = [&] {
+    const auto device = [&] {
         return startGt3sim({"transmit", path("dump.syx"), "--pacing", "fast", "--name", "gt3out", "--connect",
                             "trigger:in", "--wait-ms", "300000"});
+    };
+    // Receives on the window's input, once the device is triggered, and compares.
+    const auto receive = [&](frmMain& main, DumpState& MAIN, QProcess& gt3Out) {
+        main.cmdReceive_Click();
+        auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes", size});
+        ASSERT_TRUE(finishGt3sim(gt3Out, 60s));
+        runEventsUntil([&] { return MAIN.lByteCount >= dump.size(); }, 30s);
+        EXPECT_EQ(QByteArray::fromStdString(MAIN.sSysexData), dump);
     };
     QSettingsStore settings(path("settings.ini"));
     FakeServices fake;
     fake.loop.processQtEvents = true;
-    int firstAt = -1;
+    int inAt = -1, outAt = -1;
     {
-        // First start: the device alone; Setup chooses it.
+        // First start. Decoys JACK lists first, so only the choice made in the dialog reaches gt3sim.
+        auto decoyOut = startGt3sim({"transmit", path("dump.syx"), "--name", "decoyout", "--connect", "nobody:in",
+                                     "--wait-ms", "300000"});
+        auto decoyIn = startGt3sim({"receive", path("decoy.syx"), "--name", "decoyin", "--timeout-ms", "300000"});
+        ASSERT_TRUE(jack.waitForPort("decoyout:out") && jack.waitForPort("decoyin:in"));
         auto gt3Out = device();
-        ASSERT_TRUE(jack->waitForPort("gt3out:out"));
+        auto gt3In = startGt3sim({"receive", path("sent.syx"), "--name", "gt3in", "--expect-bytes", size,
+                                  "--timeout-ms", "300000"});
+        ASSERT_TRUE(jack.waitForPort("gt3out:out") && jack.waitForPort("gt3in:in"));
         const auto in = CreateMIDIInput();
         const auto out = CreateMIDIOutput();
         Services services{*in, *out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
         DumpState MAIN;
-        MIDISetupForm form(services, MAIN, nullptr);
-        firstAt = form.cmbMIDIInDevice->findText("gt3out:out");
-        ASSERT_GE(firstAt, 0);
-        form.cmbMIDIInDevice->setCurrentIndex(firstAt);
-        form.cmbMIDIOutDevice->setCurrentIndex(0);
-        form.cmdSet->click();
-    }
-    ASSERT_TRUE(runEventsUntil([&] { return !jack->ports().contains("gt3out:out"); }, 10s));
+        frmMain main(services, MAIN);
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<MIDISetupForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            inAt = dialog->cmbMIDIInDevice->findText("gt3out:out");
+            outAt = dialog->cmbMIDIOutDevice->findText("gt3in:in");
+            EXPECT_GE(dialog->cmbMIDIInDevice->findText("decoyout:out"), 0);
+            EXPECT_GE(dialog->cmbMIDIOutDevice->findText("decoyin:in"), 0);
+            dialog->cmbMIDIInDevice->setCurrentIndex(inAt);
+            dialog->cmbMIDIOutDevice->setCurrentIndex(outAt);
+            dialog->cmdSet->click();
+        });
+        main.Form_Load();
+        ASSERT_TRUE(inAt >= 0 && outAt >= 0) << "gt3sim's ports listed by name";
+        ASSERT_NO_FATAL_FAILURE(receive(main, MAIN, *gt3Out));
 
-    // Second start: decoys that send a dump of their own to whoever listens register first.
+        // Saved and opened again, which reopens the output on the stored device, then sent.
+        fake.dialog.willChoose(path("received.syx"));
+        main.cmdSave_Click();
+        fake.dialog.willChoose(path("received.syx"));
+        main.cmdOpen_Click();
+        main.cmdSend_Click();
+        ASSERT_TRUE(finishGt3sim(*gt3In, 60s));
+        EXPECT_EQ(readBytes(path("sent.syx")), dump);
+    }
+    const auto noBoxes = [&] {
+        std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack.xrunExplains(box.prompt); });
+        EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
+    };
+    noBoxes();
+    ASSERT_TRUE(runEventsUntil([&] { return !jack.ports().join(' ').contains("gt3"); }, 10s));
+
+    // Next start: decoys that send a dump of their own to whoever listens register before the device.
     auto decoy1 = startGt3sim({"transmit", path("decoy.syx"), "--pacing", "fast", "--name", "decoy1", "--wait-ms",
                                "300000"});
     auto decoy2 = startGt3sim({"transmit", path("decoy.syx"), "--pacing", "fast", "--name", "decoy2", "--wait-ms",
                                "300000"});
-    ASSERT_TRUE(jack->waitForPort("decoy1:out") && jack->waitForPort("decoy2:out"));
+    ASSERT_TRUE(jack.waitForPort("decoy1:out") && jack.waitForPort("decoy2:out"));
     auto gt3Out = device();
-    ASSERT_TRUE(jack->waitForPort("gt3out:out"));
+    auto gt3In = startGt3sim({"receive", path("resent.syx"), "--name", "gt3in", "--timeout-ms", "300000"});
+    ASSERT_TRUE(jack.waitForPort("gt3out:out") && jack.waitForPort("gt3in:in"));
     const auto in = CreateMIDIInput();
     const auto out = CreateMIDIOutput();
     const QStringList listed = ListDevices(*in, 0);
     const int nextAt = int(listed.indexOf("gt3out:out"));
-    ASSERT_NE(nextAt, firstAt) << "the device is listed where it was: " << listed.join(", ").toStdString();
+    ASSERT_NE(nextAt, inAt) << "the device is listed where it was: " << listed.join(", ").toStdString();
     Services services{*in, *out, fake.dialog, fake.boxes, settings, fake.folders, fake.beeper, fake.loop};
     DumpState MAIN;
     frmMain main(services, MAIN);
     main.Form_Load();
     EXPECT_EQ(settings.read(settings::kMIDIInputDeviceID, {}).toStdString(),
               settings::SignedText(nextAt).toStdString());  // the stored number follows the device
-
-    main.cmdReceive_Click();
-    auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes",
-                                QString::number(dump.size())});
-    ASSERT_TRUE(finishGt3sim(*gt3Out, 60s));
-    runEventsUntil([&] { return MAIN.lByteCount >= dump.size(); }, 30s);
-    EXPECT_EQ(QByteArray::fromStdString(MAIN.sSysexData), dump);
-    EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
+    ASSERT_NO_FATAL_FAILURE(receive(main, MAIN, *gt3Out));
+    noBoxes();
 }

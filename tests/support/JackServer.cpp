@@ -23,12 +23,6 @@ namespace {
 
 const QString kShm = QStringLiteral("/dev/shm");
 
-// A child that dies with the test program, so a crashed test leaves no server behind.
-void dieWithParent(QProcess& p)
-{
-    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
 QString runTool(const QString& program, const QStringList& args, int* exitCode = nullptr)
 {
     QProcess p;
@@ -202,6 +196,14 @@ bool JackServer::waitForPort(const QString& port, std::chrono::milliseconds time
         QThread::msleep(20);
     } while (!deadline.hasExpired() && running());
     return false;
+}
+
+// The helpers below are declared in Helpers.h; they live here because bench/ builds
+// this file alone.
+
+void dieWithParent(QProcess& p)
+{
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)

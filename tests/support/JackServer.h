@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "support/Helpers.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -55,19 +57,5 @@ private:
     QByteArray log_;
     std::unique_ptr<QProcess> jackd_;
 };
-
-//! Runs Qt's events until `done`; false when `limit` passes first.
-bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
-QByteArray readBytes(const QString& path);  //!< empty when it cannot be read
-//! gt3sim in TANDREL_BUILD_DIR; empty when it is not built.
-QString gt3simPath();
-//! Starts gt3sim with `args`; it is killed when the pointer goes or the test program dies.
-std::unique_ptr<QProcess> startGt3sim(const QStringList& args);
-//! Starts any program the same way.
-std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& args);
-//! Waits for gt3sim to end; false (and the process killed) on a timeout or a crash.
-bool finishGt3sim(QProcess& sim, std::chrono::milliseconds timeout);
-//! The `key=value` pairs of gt3sim's summary line that starts with `prefix`.
-std::map<QString, long long> gt3simSummary(const QString& output, const QString& prefix);
 
 }  // namespace tandrel::testing

@@ -16,7 +16,6 @@
 #include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -44,9 +43,8 @@ class DemoSession : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"Xvfb", "xdotool", "import"})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, imagemagick)";
+        if (const QString tool = missingTool({"Xvfb", "xdotool", "import"}); !tool.isEmpty())
+            GTEST_SKIP() << tool.toStdString() << " is not installed (packages xvfb, xdotool, imagemagick)";
         if (!JackServer::installed()) GTEST_SKIP() << "jackd is not installed (package jackd2)";
         const QString why = display_.start({852, 270}, true);
         ASSERT_TRUE(why.isEmpty()) << why.toStdString();
@@ -90,7 +88,6 @@ protected:
     }
     void keys(const QString& id, const QString& chord) { xdotool({"windowfocus", "--sync", id, "key", chord}); }
 
-    // Names the file in one of Tandrel's file dialogs and accepts it.
     // Clicks `button` of Tandrel's window and names the file in the dialog it opens.
     // A click that a busy machine lost is made once more; a dialog that never came
     // is reported with the windows that were showing instead.
@@ -180,8 +177,7 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
 
     QTemporaryDir work;
     const QString expected = work.filePath("expected.syx"), saved = work.filePath("round trip.syx");
-    auto generate = startGt3sim({"generate", expected, "--size", QString::number(DumpBytes)});
-    ASSERT_TRUE(finishGt3sim(*generate, std::chrono::seconds(20)));
+    ASSERT_FALSE(generateDump(expected, DumpBytes).isEmpty());
 
     const pid_t group = startDemo(QProcessEnvironment::systemEnvironment(), DumpBytes);  // on the JACK server above
     ASSERT_NE(group, 0);

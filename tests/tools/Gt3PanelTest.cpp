@@ -3,12 +3,10 @@
 // does to its memory, seen through the next Bulk Dump and the panel's own words.
 #include "Gt3Panel.h"
 #include "gt3sim/Dt1.h"
+#include "support/Helpers.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +14,7 @@
 #include <functional>
 
 using namespace gt3sim;
+using tandrel::testing::runEventsUntil;
 using namespace std::chrono_literals;
 
 namespace {
@@ -48,15 +47,6 @@ public:
 private:
     std::int64_t clockUs_ = 0;
 };
-
-bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    for (QDeadlineTimer deadline(limit); !done(); QThread::msleep(2)) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents();
-    }
-    return true;
-}
 
 Bytes dump(std::size_t size, unsigned seed)
 {
