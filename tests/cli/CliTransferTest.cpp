@@ -101,10 +101,17 @@ TEST_F(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
         const QString sent = dir.filePath("sent.syx"), saved = dir.filePath("saved.syx");
         ASSERT_GT(Generate(sent, 6000, 3), 2);
         if (row.damaged) SpoilChecksum(sent, 2);
-        auto tx = startGt3sim({"transmit", sent, "--pacing", "fast", "--name", "gt3tx", "--wait-ms", "30000"});
-        ASSERT_TRUE(jack->waitForPort("gt3tx:out"));
-        const CliRun run = RunCli({"receive", saved, "--from", "gt3tx", "--idle", "1", "--timeout", "20"});
-        EXPECT_TRUE(finishGt3sim(*tx, 10s));
+        CliRun run;
+        // A cycle the loaded server reported late spoils a run, and the CLI says so:
+        // that run is made once more before it is judged.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            auto tx = startGt3sim({"transmit", sent, "--pacing", "fast", "--name", "gt3tx", "--wait-ms", "30000"});
+            ASSERT_TRUE(jack->waitForPort("gt3tx:out"));
+            run = RunCli({"receive", saved, "--from", "gt3tx", "--idle", "1", "--timeout", "20"});
+            EXPECT_TRUE(finishGt3sim(*tx, 10s));
+            if (!(run.code == 3 && jack->xrunExplains(run.err))) break;
+            std::printf("receive spoiled by a reported xrun, made again: %s\n", qPrintable(run.err));
+        }
         EXPECT_EQ(run.code, row.code) << run.err.toStdString();
         EXPECT_EQ(readBytes(saved), readBytes(sent));
         EXPECT_TRUE(run.out.startsWith(saved + ": ")) << run.out.toStdString();
