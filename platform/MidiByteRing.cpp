@@ -13,6 +13,11 @@ MidiByteRing::MidiByteRing(std::size_t capacity)
 {
 }
 
+void MidiByteRing::touch()
+{
+    std::memset(bytes_.get(), 0, capacity());
+}
+
 void MidiByteRing::copyIn(std::uint64_t at, const unsigned char* from, std::size_t size)
 {
     const std::size_t start = at & mask_, first = std::min(size, mask_ + 1 - start);

@@ -21,6 +21,9 @@ public:
     MidiByteRing& operator=(const MidiByteRing&) = delete;
 
     std::size_t capacity() const { return mask_ + 1; }
+    //! Writes every page once, before the producer starts, so its first lap takes no
+    //! page faults on the realtime thread.
+    void touch();
 
     //! Producer: appends one record; false (and counted) when it does not fit whole.
     bool write(const unsigned char* bytes, std::size_t size);

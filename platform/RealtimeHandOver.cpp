@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/RealtimeHandOver.h"
 
+#include <tuple>
 #include <utility>
 
 namespace tandrel {
@@ -22,52 +23,58 @@ RealtimeHandOver::~RealtimeHandOver()
 void RealtimeHandOver::write(const unsigned char* bytes, std::size_t size)
 {
     ring_.write(bytes, size);  // a full ring counts the loss itself; the relay passes it on
-    // Only the first record since the relay last looked pays for the futex wake.
-    if (signal_.exchange(1, std::memory_order_release) == 0) signal_.notify_one();
+    // Only a record that finds the relay asleep pays for the futex wake.
+    if (signal_.exchange(1, std::memory_order_acq_rel) == 0) signal_.notify_one();
 }
 
 void RealtimeHandOver::start()
 {
-    if (!relay_.joinable()) relay_ = std::thread([this] { relay(); });
+    if (relay_.joinable()) return;
+    ring_.touch();
+    relay_ = std::thread([this] { relay(); });
 }
 
 void RealtimeHandOver::relay()
 {
-    for (;;) {
-        signal_.wait(0, std::memory_order_relaxed);
-        // Cleared before reading, so a record written from here on wakes us again; the
-        // exchange reads the latest writer's flag, and so sees its record.
-        signal_.exchange(0, std::memory_order_acquire);
-        if (stopping_.load(std::memory_order_relaxed)) return;
-        bool wake;
-        {
-            std::lock_guard lock(consumer_);
-            wake = drainLocked();
+    using namespace std::chrono_literals;
+    while (true) {
+        signal_.wait(0, std::memory_order_acquire);
+        // Awake while messages keep coming: the flag stays set, so the realtime thread
+        // makes no system call at all during a dump. Longer quiet than a slow JACK
+        // cycle puts the relay back to sleep.
+        for (auto quiet = 0ms; quiet < 60ms;) {
+            if (stopping_.load(std::memory_order_relaxed)) return;
+            quiet = drain() ? 0ms : quiet + Poll;
+            std::this_thread::sleep_for(Poll);
         }
-        if (wake) wake_();
+        // Asleep from here: a writer that still saw the flag set did not wake us, and
+        // the exchange reads its flag, so the drain after it sees its record.
+        signal_.exchange(0, std::memory_order_acq_rel);
+        drain();
     }
 }
 
-bool RealtimeHandOver::drainLocked()
+std::pair<bool, bool> RealtimeHandOver::drainLocked()
 {
-    bool wake = false;
-    while (ring_.read(record_))
+    bool moved = false, wake = false;
+    for (; ring_.read(record_); moved = true)
         if (queue_.push(record_.data(), record_.size())) wake = true;
     if (const std::size_t lost = ring_.takeDropped()) {
         queue_.noteLoss(lost);
-        wake = true;
+        moved = wake = true;
     }
-    return wake;
+    return {moved, wake};
 }
 
-void RealtimeHandOver::drain()
+bool RealtimeHandOver::drain()
 {
-    bool wake;
+    bool moved, wake;
     {
         std::lock_guard lock(consumer_);
-        wake = drainLocked();
+        std::tie(moved, wake) = drainLocked();
     }
     if (wake) wake_();
+    return moved;
 }
 
 void RealtimeHandOver::discard()

@@ -5,23 +5,26 @@
 #include "platform/MidiInputQueue.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tandrel {
 
 //! Takes incoming messages from a realtime thread that must never wait: the callback
 //! only copies into a lock-free ring and, when the relay sleeps, wakes it through a
-//! futex word. The relay thread reassembles the ring's records into the queue and
-//! calls `wake` once per batch, where the old path posted an event per message. A
-//! full ring is loss, told through the queue's noteLoss like any other.
+//! futex word (no lock; once per burst, not per message). The relay thread looks every
+//! few milliseconds while messages come, reassembles the ring's records into the
+//! queue and calls `wake` when the queue asks for a wake-up. A full ring is loss,
+//! told through the queue's noteLoss like any other.
 class RealtimeHandOver {
 public:
-    //! Holds a burst the reader cannot take for a good while: at the fastest a JACK
-    //! peer delivered here (about 3 MB/s from gt3sim) that is some 300 ms.
+    //! Holds what comes while the relay is held up for a good while: at the fastest a
+    //! JACK peer delivered here (gt3sim's fast pacing, 1.45 MB/s) that is 700 ms.
     static constexpr std::size_t DefaultCapacity = std::size_t{1} << 20;
 
     //! `wake` runs on the relay thread (or on the caller of drain()) when the queue
@@ -35,17 +38,22 @@ public:
     //! relay is asleep.
     void write(const unsigned char* bytes, std::size_t size);
 
-    //! Starts the relay thread if it is not running yet.
+    //! Starts the relay thread if it is not running yet; before the first write.
     void start();
     //! Moves everything written so far into the queue now, on the calling thread:
     //! before the queue's state changes, so messages meet the state they arrived in.
-    void drain();
+    //! True when there was anything.
+    bool drain();
     //! Forgets everything written so far, and any loss not yet passed on.
     void discard();
 
 private:
+    //! How often the relay looks while messages come: far below a frame, far above
+    //! the cost of looking.
+    static constexpr std::chrono::milliseconds Poll{2};
+
     void relay();
-    bool drainLocked();
+    std::pair<bool, bool> drainLocked();  //!< anything moved, a wake-up asked
 
     MidiInputQueue& queue_;
     std::function<void()> wake_;
