@@ -395,11 +395,12 @@ TEST_F(MidiFault, TheServersEndIsToldOnceWhateverTheOutputSaidBefore)
         in->events.Error = out->events.Error = [&](std::int16_t code, const QString& text) {
             if (!jack->xrunExplains(text)) codes.push_back(code);
         };
+        // The output first, so that it hears of the stop first and has the first turn to tell it.
+        out->setDeviceID(0);
+        out->setCommand(MIDIOutput::Open);
         in->setDeviceID(0);
         in->setCommand(MIDIInput::Open);
         in->setCommand(MIDIInput::Start);
-        out->setDeviceID(0);
-        out->setCommand(MIDIOutput::Open);
         ASSERT_TRUE(in->State() == MIDIInput::Delivering && out->State() == MIDIOutput::Opened);
         if (c.before == Before::Idle) {
             jack->kill();
