@@ -48,8 +48,10 @@ void RealtimeHandOver::relay()
             std::this_thread::sleep_for(Poll);
         }
         // Asleep from here: a writer that still saw the flag set did not wake us, and
-        // the exchange reads its flag, so the drain after it sees its record.
+        // the exchange reads its flag, so the drain after it sees its record. The flag
+        // it clears may be the destructor's, whose stop it then sees.
         signal_.exchange(0, std::memory_order_acq_rel);
+        if (stopping_.load(std::memory_order_relaxed)) return;
         drain();
     }
 }
