@@ -122,9 +122,11 @@ int main(int argc, char** argv)
         testing::finishGt3sim(*sim, 10s);
         const std::vector<std::int64_t> spent(r.spent.begin(), r.spent.begin() + static_cast<std::ptrdiff_t>(r.calls));
         const auto lost = r.queue.takeLoss();
-        std::printf("turn=%ld handover=%s received=%ld seconds=%.2f calls=%zu worst_us=%.1f p999_us=%.1f lost=%s\n", turn,
-                    r.ring ? "ring" : "old", received, seconds, r.calls, percentile(spent, 1.0), percentile(spent, 0.999),
-                    lost ? std::to_string(*lost).c_str() : "none");
+        // Which call was the worst: the ring's first one wakes the sleeping relay.
+        const auto worstAt = std::max_element(spent.begin(), spent.end()) - spent.begin();
+        std::printf("turn=%ld handover=%s received=%ld seconds=%.2f calls=%zu worst_us=%.1f worst_at=%td p999_us=%.1f lost=%s\n",
+                    turn, r.ring ? "ring" : "old", received, seconds, r.calls, percentile(spent, 1.0), worstAt,
+                    percentile(spent, 0.999), lost ? std::to_string(*lost).c_str() : "none");
         all[turn % 2].insert(all[turn % 2].end(), spent.begin(), spent.end());
     }
     const char* names[] = {"old", "ring"};
