@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How long the input callback holds JACK's realtime thread, while the reader on the
 // main thread drains as fast as it can: the old hand-over (the queue's lock, and a Qt
-// event posted per message) against the lock-free ring the port uses now, on the same
+// event posted whenever the reader had caught up) against the lock-free ring the port
+// uses now, on the same
 // 1 MB fast receive from gt3sim through a private JACK server, in turns in one run.
 //
 //   bench_rt_handover [--bytes N] [--rounds R]
