@@ -2,8 +2,8 @@
 // How long the input callback holds JACK's realtime thread, while the reader on the
 // main thread drains as fast as it can: the old hand-over (the queue's lock, and a Qt
 // event posted whenever the reader had caught up) against the lock-free ring the port
-// uses now, on the same
-// 1 MB fast receive from gt3sim through a private JACK server, in turns in one run.
+// uses now, on the same 1 MB fast receive from gt3sim through a private JACK server,
+// in turns in one run.
 //
 //   bench_rt_handover [--bytes N] [--rounds R]
 //
