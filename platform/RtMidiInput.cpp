@@ -7,13 +7,13 @@
 
 namespace tandrel {
 
-// On RtMidi's thread (JACK's realtime thread): copy, and wake the reader once.
+// On RtMidi's thread (JACK's realtime thread): into the ring, never waiting on the reader.
 void RtMidiInput::onMessage(double, std::vector<unsigned char>* bytes, void* self)
 {
-    if (!bytes->empty()) static_cast<RtMidiInput*>(self)->deliver(bytes->data(), bytes->size());
+    if (!bytes->empty()) static_cast<RtMidiInput*>(self)->handOver_.write(bytes->data(), bytes->size());
 }
 
-// On the MIDI system's thread.
+// On the ALSA reader's thread, or the hand-over's relay.
 void RtMidiInput::deliver(const unsigned char* bytes, std::size_t size)
 {
     if (queue_.push(bytes, size)) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
@@ -27,7 +27,8 @@ void RtMidiInput::onLoss(std::size_t events)
 }
 
 RtMidiInput::RtMidiInput()
-    : client_(
+    : handOver_(queue_, [this] { QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection); }),
+      client_(
           [this](MidiBackend::Api api) {
               auto midi = std::make_shared<RtMidiIn>(api == MidiBackend::Api::Alsa ? RtMidi::LINUX_ALSA
                                                                                    : RtMidi::UNIX_JACK,
@@ -67,6 +68,7 @@ void RtMidiInput::setCommand(std::int16_t code)
     case Stop:
         lastArrival_ = {};
         if (state_ == Delivering) {
+            handOver_.drain();  // what came before the stop is kept
             queue_.setDelivering(false);
             state_ = Opened;
         }
@@ -103,6 +105,7 @@ void RtMidiInput::open()
                            .arg(client_.deviceCount()));
         return;
     }
+    handOver_.discard();  // the old RtMidi object's last messages
     queue_.clear();
     if (client_.backend().api() == MidiBackend::Api::Alsa) {
         if (!alsa_)
@@ -119,6 +122,7 @@ void RtMidiInput::open()
         state_ = Opened;
         return;
     }
+    handOver_.start();
     midi->openPort(device->index, "in");
     std::string failure = client_.takeError();
     if (failure.empty() && midi->isPortOpen() && !client_.connectedTo(*device))
@@ -142,6 +146,7 @@ void RtMidiInput::close()
     if (alsa_) alsa_->close();
     if (RtMidi* midi = client_.get(); midi && midi->isPortOpen()) midi->closePort();
     client_.takeError();
+    handOver_.discard();
     queue_.clear();
     holding_ = false;
     current_.clear();
@@ -153,6 +158,7 @@ void RtMidiInput::start()
 {
     if (state_ == Closed) return;  // as after a failed open, which has been reported already
     state_ = Delivering;
+    handOver_.drain();  // what came while stopped is dropped, as it always was
     queue_.setDelivering(true);
     if (holding_ || queue_.count() > 0) QMetaObject::invokeMethod(&events_, [this] { wake(); }, Qt::QueuedConnection);
 }
@@ -195,6 +201,7 @@ void RtMidiInput::onJackStopped()
     if (state_ == Closed) return;
     // Messages that arrived whole stay for the reader: the message event that is
     // draining them may be the very one whose yield brought this news.
+    handOver_.drain();
     queue_.setDelivering(false);
     state_ = Closed;
     const bool first = !client_.jack() || client_.jack()->claimStopReport();
@@ -217,6 +224,7 @@ void RtMidiInput::setFilter(int status, bool drop)
         post(MidiError::InvalidValue, QStringLiteral("%1 is not a MIDI status byte.").arg(status));
         return;
     }
+    handOver_.drain();  // messages meet the filter they arrived under
     queue_.setFilter(static_cast<unsigned char>(status), drop);
 }
 

@@ -5,6 +5,7 @@
 #include "platform/MIDIInput.h"
 #include "platform/MidiErrors.h"
 #include "platform/MidiInputQueue.h"
+#include "platform/RealtimeHandOver.h"
 #include "platform/RtMidiClient.h"
 
 #include <QObject>
@@ -17,8 +18,9 @@ class RtMidiIn;
 namespace tandrel {
 
 //! The production input port, on RtMidi over the ALSA sequencer or JACK.
-//! RtMidi's thread only copies each message into the queue and posts one wake-up;
-//! the Message event is raised from that wake-up on the user-interface thread.
+//! On JACK, RtMidi's realtime thread only copies each message into a lock-free ring;
+//! a relay thread moves them into the queue and posts one wake-up, from which the
+//! Message event is raised on the user-interface thread.
 //! On ALSA the devices are RtMidi's, but an AlsaSeqReader reads them: RtMidi's
 //! ALSA input drops events under a long dump and does not say so.
 class RtMidiInput : public MIDIInput {
@@ -58,6 +60,7 @@ private:
     mutable MidiInputQueue queue_;  //!< MessageData takes the oldest message out of it
     QObject events_;  //!< lives on the user-interface thread; posted events die with it
     QMetaObject::Connection xrunConnection_;
+    RealtimeHandOver handOver_;  //!< outlives RtMidi's thread; its relay goes before the queue
     mutable RtMidiClient client_;  //!< goes first, and RtMidi's thread with it
     std::int16_t state_ = Closed;
     std::int16_t id_ = 0;

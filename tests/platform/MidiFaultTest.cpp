@@ -365,6 +365,67 @@ TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
     }
 }
 
+// The two ports share one report of the server's end. An output that has had its say
+// about the send under way, and so keeps quiet about that send, must not use the
+// report up without telling it: the input would then take the end for told already.
+TEST_F(MidiFault, TheServersEndIsToldOnceWhateverTheOutputSaidBefore)
+{
+    enum class Before { Idle, MidSend, ReopenedMidSend };
+    struct Case {
+        const char* name;
+        Before before;
+    };
+    const std::vector<Case> cases = {
+        {"an idle output", Before::Idle},
+        {"a send under way", Before::MidSend},
+        {"a send cut short by a reopen", Before::ReopenedMidSend},
+    };
+    qputenv("TANDREL_MIDI_PACING", "din");  // a send that lasts well past the stop
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QString("end%1").arg(round++);
+        auto rx = startGt3sim({"receive", dir.filePath(name + ".syx"), "--name", name, "--timeout-ms", "60000"});
+        ASSERT_TRUE(jack->waitForPort(name + ":in", 30s));
+        auto peer = startGt3sim({"transmit", dumpPath, "--name", "gt3" + name, "--wait-ms", "60000", "--delay-ms", "120000"});
+        ASSERT_TRUE(jack->waitForPort("gt3" + name + ":out", 30s));
+        auto in = CreateMIDIInput();
+        auto out = CreateMIDIOutput();
+        std::vector<std::int16_t> codes;
+        in->events.Error = out->events.Error = [&](std::int16_t code, const QString& text) {
+            if (!jack->xrunExplains(text)) codes.push_back(code);
+        };
+        // The output first, so that it hears of the stop first and has the first turn to tell it.
+        out->setDeviceID(0);
+        out->setCommand(MIDIOutput::Open);
+        in->setDeviceID(0);
+        in->setCommand(MIDIInput::Open);
+        in->setCommand(MIDIInput::Start);
+        ASSERT_TRUE(in->State() == MIDIInput::Delivering && out->State() == MIDIOutput::Opened);
+        if (c.before == Before::Idle) {
+            jack->kill();
+        } else {
+            QTimer::singleShot(300ms, [&] {
+                if (c.before == Before::ReopenedMidSend) out->setCommand(MIDIOutput::Open);
+                jack->kill();
+            });
+            out->setMessageStatus(240);
+            out->setMessageData(dump);
+            out->setCommand(MIDIOutput::Transmit);
+        }
+        settle(1500ms);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), code(MidiError::ServerStopped)), 1);
+        EXPECT_EQ(in->State(), MIDIInput::Closed);
+        EXPECT_EQ(out->State(), MIDIOutput::Closed);
+        in.reset();
+        out.reset();
+        jack.reset();
+        jack.emplace();
+        ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+    }
+    qputenv("TANDREL_MIDI_PACING", "fast");
+}
+
 TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
 {
     const QString one = dir.filePath("one.syx");
