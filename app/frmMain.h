@@ -84,9 +84,11 @@ public:
     //! Sets and draws the text at once; a running count still waiting to be drawn
     //! is dropped.
     void setStatusText(const QString& text);
-    //! For the running count of a transfer: the text is set at once and drawn at
-    //! most once a frame, the latest text each time.
-    void setStatusTextPaced(const QString& text);
+    //! For the running count of a transfer: the text `before`, the count with one
+    //! leading blank for its sign, then `after`. It is the status text at once, and
+    //! is drawn at most once a frame, the latest count each time; the text itself
+    //! is only put together when it is read or drawn.
+    void setStatusCountPaced(const QString& before, std::int64_t count, const QString& after);
 
     //! True once Form_Unload has run: no handler may touch the ports after that.
     bool unloaded() const { return unloaded_; }
@@ -159,7 +161,11 @@ private:
     FileDialog& dsCmDlg;
     QPixmap face_;
     unsigned statusColour_ = kGreen;
-    QString statusText_;
+    //! The status text, or, while `countPending_`, the part of it before the count.
+    mutable QString statusText_;
+    mutable bool countPending_ = false;
+    std::int64_t statusCount_ = 0;
+    QString afterCount_;
     FramePacer statusPacer_{this, [this] { drawStatusText(); }};
     bool unloaded_ = false;
     bool sending_ = false;
