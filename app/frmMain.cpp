@@ -326,10 +326,17 @@ void frmMain::cmdAbout_Click()
     about_->activateWindow();
 }
 
+void frmMain::DrawFaceAhead()
+{
+    faceAhead_ = std::async(std::launch::async, [ratio = devicePixelRatioF()] { return FaceImage(ratio); });
+}
+
 void frmMain::paintEvent(QPaintEvent*)
 {
     // Drawn for the screen's pixel density, and again when the window moves to a
     // screen of another.
+    if (faceAhead_.valid())
+        face_ = QPixmap::fromImage(faceAhead_.get());
     if (face_.isNull() || face_.devicePixelRatio() != devicePixelRatioF())
         face_ = FacePicture(devicePixelRatioF());
     QPainter painter(this);

@@ -13,12 +13,14 @@
 #include "platform/ProgressBar.h"
 #include "platform/Services.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
 #include <cstdint>
+#include <future>
 #include <memory>
 
 class QLabel;
@@ -75,6 +77,10 @@ public:
     void Form_MouseDown(std::int16_t Button, std::int16_t Shift, float X, float Y);
     void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
     void Form_MouseUp(std::int16_t Button, std::int16_t Shift, float X, float Y);
+
+    //! Starts drawing the window's face on a worker thread, for the first paint:
+    //! it takes a few milliseconds, which start-up can spend opening the ports.
+    void DrawFaceAhead();
 
     //! The status line's text colour, as 0xRRGGBB.
     unsigned statusColour() const { return statusColour_; }
@@ -160,6 +166,8 @@ private:
     MIDIOutput& MIDIOutput1;
     FileDialog& dsCmDlg;
     QPixmap face_;
+    //! The face, drawn on a worker thread while start-up goes on, for the first paint.
+    std::future<QImage> faceAhead_;
     unsigned statusColour_ = kGreen;
     //! The status text, or, while `countPending_`, the part of it before the count.
     mutable QString statusText_;

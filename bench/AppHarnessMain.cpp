@@ -76,6 +76,7 @@ void storeDevices(tandrel::bench::HarnessServices& hs, std::int16_t input, std::
 void startUp(tandrel::frmMain& window)
 {
     // As main() does.
+    window.DrawFaceAhead();
     window.Form_Load();
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
