@@ -739,6 +739,18 @@ void BenchSuite::writeResults(const QString& table) const
     if (resultsPath_.isEmpty())
         return;
     QFile file(resultsPath_);
+    // Sections written by hand or by other benchmarks (the ALSA guest's) stay as
+    // they are, between this table and the explanation that follows it.
+    QString kept;
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        const QString old = QString::fromUtf8(file.readAll());
+        file.close();
+        static const QRegularExpression heading(QStringLiteral("^## "), QRegularExpression::MultilineOption);
+        const QStringList sections = old.split(heading);
+        for (qsizetype i = 1; i < sections.size(); ++i)
+            if (!sections[i].startsWith(QLatin1String("What the figures are")))
+                kept += QStringLiteral("\n## ") + sections[i].trimmed() + QLatin1Char('\n');
+    }
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         progress(QStringLiteral("cannot write ") + resultsPath_);
         return;
@@ -749,6 +761,7 @@ void BenchSuite::writeResults(const QString& table) const
     text += QStringLiteral("- Machine: nproc %1, %2\n").arg(sysconf(_SC_NPROCESSORS_ONLN)).arg(cpuModel());
     text += QStringLiteral("- Command: `%1`\n\n").arg(command_);
     text += table;
+    text += kept;
     text += QStringLiteral(R"(
 ## What the figures are
 
