@@ -4,7 +4,6 @@
 #include "app/frmMain.h"
 
 #include "dump/CheckedAdd.h"
-#include "setup/SettingsKeys.h"
 
 #include <QPointer>
 #include <QPushButton>

@@ -6,7 +6,6 @@
 #include "dump/CheckedAdd.h"
 #include "dump/IgnoreFailure.h"
 #include "dump/MessageCutter.h"
-#include "setup/SettingsKeys.h"
 
 #include <QPointer>
 #include <QPushButton>
