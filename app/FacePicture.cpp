@@ -85,6 +85,11 @@ void screw(QPainter& p, QPointF at)
 
 QPixmap FacePicture(qreal devicePixelRatio)
 {
+    return QPixmap::fromImage(FaceImage(devicePixelRatio));
+}
+
+QImage FaceImage(qreal devicePixelRatio)
+{
     const QSize size(449, 235);
     // Whole device pixels, enough to cover the last pixel at a fractional ratio.
     QImage face(QSize(static_cast<int>(std::ceil(size.width() * devicePixelRatio)),
@@ -142,7 +147,7 @@ QPixmap FacePicture(qreal devicePixelRatio)
     p.setCompositionMode(QPainter::CompositionMode_DestinationOut);
     p.fillPath(beyond, Qt::black);
     p.end();
-    return QPixmap::fromImage(face);
+    return face;
 }
 
 }  // namespace tandrel

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
 
 namespace tandrel {
@@ -12,6 +13,8 @@ namespace tandrel {
 //! stays sharp when scaled. Clear outside the outline, and partly clear on the
 //! outline's edge.
 QPixmap FacePicture(qreal devicePixelRatio = 1);
+//! The same picture as an image, which any thread may draw.
+QImage FaceImage(qreal devicePixelRatio = 1);
 
 //! The colour of the face's outer rim, for the pixels the face leaves partly clear
 //! where the window cannot be translucent.

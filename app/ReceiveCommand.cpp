@@ -4,12 +4,18 @@
 #include "app/frmMain.h"
 
 #include "dump/CheckedAdd.h"
-#include "setup/SettingsKeys.h"
 
 #include <QPointer>
 #include <QPushButton>
 
 namespace tandrel {
+
+namespace {
+
+const QString kReceivedBefore = QStringLiteral("Received");
+const QString kReceivedAfter = QStringLiteral(" bytes; Save");
+
+}  // namespace
 
 void frmMain::cmdReceive_Click()
 {
@@ -61,8 +67,7 @@ void frmMain::MIDIInput1_Message()
         setStatusColour(kYellow);
         // Drawn at once when a frame has passed, so the count visibly runs while the
         // loop keeps control, but no more often than the eye can follow.
-        setStatusTextPaced(QStringLiteral("Received") + settings::SignedText(MAIN.lByteCount)
-                           + QStringLiteral(" bytes; Save"));
+        setStatusCountPaced(kReceivedBefore, MAIN.lByteCount, kReceivedAfter);
         MAIN.sSysexData += MIDIInput1.MessageData();
         MIDIInput1.setCommand(MIDIInput::DiscardOldest);
     }

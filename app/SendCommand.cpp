@@ -6,7 +6,6 @@
 #include "dump/CheckedAdd.h"
 #include "dump/IgnoreFailure.h"
 #include "dump/MessageCutter.h"
-#include "setup/SettingsKeys.h"
 
 #include <QPointer>
 #include <QPushButton>
@@ -16,6 +15,7 @@ namespace tandrel {
 namespace {
 
 constexpr std::int16_t kSystemExclusive = 240;
+const QString kSentAfter = QStringLiteral(" bytes sent to GT-3");
 
 //! Marks the window as sending for the life of one Send command.
 class SendingFlag {
@@ -93,7 +93,7 @@ void frmMain::cmdSend_Click()
         IgnoreFailure([&] { MIDIOutput1.setMessageData(ByteString()); });
         // A value beyond the bar's maximum is refused by the bar; the send goes on.
         IgnoreFailure([&] { proSend->setValue(static_cast<float>(sent) / 4); });
-        IgnoreFailure([&] { setStatusTextPaced(settings::SignedText(sent) + QStringLiteral(" bytes sent to GT-3")); });
+        IgnoreFailure([&] { setStatusCountPaced(QString(), sent, kSentAfter); });
         IgnoreFailure([&] { services_.eventLoop.DoEvents(); });
         // Quit or a close during the yield: the ports are closed and may not be
         // touched again, and the window may be gone.

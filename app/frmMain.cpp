@@ -9,11 +9,13 @@
 #include "setup/SettingsKeys.h"
 
 #include <QCloseEvent>
-#include <QFontMetricsF>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+
+#include <cmath>
 
 namespace tandrel {
 
@@ -29,6 +31,37 @@ QFont makeFont(const QString& family, double points, bool bold)
     f.setPointSizeF(points);
     f.setBold(bold);
     return f;
+}
+
+// Where the named face is missing its stand-in may be wider: the largest size, in
+// half points down from the named one, at which the caption fits `room`. Every size
+// measured loads a font of its own, which start-up waits for, so the search starts
+// from the size the first measure scales to rather than stepping down from the top.
+QFont FitCaption(const QFont& named, const QString& caption, qreal room)
+{
+    constexpr qreal kStep = 0.5, kSmallest = 6;
+    const auto fits = [&](qreal points) {
+        QFont f = named;
+        f.setPointSizeF(points);
+        return QFontMetricsF(f).horizontalAdvance(caption) <= room;
+    };
+    const qreal top = named.pointSizeF();
+    const qreal width = QFontMetricsF(named).horizontalAdvance(caption);
+    qreal points = top;
+    if (width > room && top > kSmallest) {
+        // Widths are near proportional to the size: start a step above the scaled
+        // size, climb while the next step up still fits (hinting rounds), then step
+        // down until it fits.
+        const qreal steps = std::floor((top - top * room / width) / kStep) - 1;
+        points = top - std::max<qreal>(steps, 1) * kStep;
+        while (points + kStep < top && fits(points + kStep))
+            points += kStep;
+        while (points > kSmallest && !fits(points))
+            points -= kStep;
+    }
+    QFont fitted = named;
+    fitted.setPointSizeF(points);
+    return fitted;
 }
 
 }  // namespace
@@ -63,13 +96,7 @@ void frmMain::buildControls()
     auto button = [this](const QString& caption, QRect geometry, const QFont& f) {
         auto* b = new QPushButton(caption, this);
         b->setGeometry(geometry);
-        // Where the named face is missing its stand-in may be wider: shrink the
-        // caption until it fits its button with a little margin.
-        QFont fitted = f;
-        while (fitted.pointSizeF() > 6
-               && QFontMetricsF(fitted).horizontalAdvance(caption) > geometry.width() - 8)
-            fitted.setPointSizeF(fitted.pointSizeF() - 0.5);
-        b->setFont(fitted);
+        b->setFont(FitCaption(f, caption, geometry.width() - 8));
         return b;
     };
     const QFont big = makeFont(QStringLiteral("Tahoma"), 14.25, true);
@@ -147,26 +174,35 @@ void frmMain::setStatusColour(unsigned rgb)
 
 QString frmMain::statusText() const
 {
+    if (countPending_) {
+        statusText_ += settings::SignedText(statusCount_) + afterCount_;
+        countPending_ = false;
+    }
     return statusText_;
 }
 
 void frmMain::setStatusText(const QString& text)
 {
     statusText_ = text;
+    countPending_ = false;
     statusPacer_.cancel();
     applyStatusText();
 }
 
-void frmMain::setStatusTextPaced(const QString& text)
+void frmMain::setStatusCountPaced(const QString& before, std::int64_t count, const QString& after)
 {
-    statusText_ = text;
+    // A transfer sets this after every message: the fixed texts are shared, not copied.
+    statusText_ = before;
+    statusCount_ = count;
+    afterCount_ = after;
+    countPending_ = true;
     statusPacer_.request();
 }
 
 void frmMain::applyStatusText()
 {
     // A carriage return starts a second line.
-    QString shown = statusText_;
+    QString shown = statusText();
     shown.replace(u'\r', u'\n');
     lblStatus->setText(shown);
 }
@@ -290,10 +326,17 @@ void frmMain::cmdAbout_Click()
     about_->activateWindow();
 }
 
+void frmMain::DrawFaceAhead()
+{
+    faceAhead_ = std::async(std::launch::async, [ratio = devicePixelRatioF()] { return FaceImage(ratio); });
+}
+
 void frmMain::paintEvent(QPaintEvent*)
 {
     // Drawn for the screen's pixel density, and again when the window moves to a
     // screen of another.
+    if (faceAhead_.valid())
+        face_ = QPixmap::fromImage(faceAhead_.get());
     if (face_.isNull() || face_.devicePixelRatio() != devicePixelRatioF())
         face_ = FacePicture(devicePixelRatioF());
     QPainter painter(this);

@@ -13,12 +13,14 @@
 #include "platform/ProgressBar.h"
 #include "platform/Services.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
 #include <cstdint>
+#include <future>
 #include <memory>
 
 class QLabel;
@@ -76,6 +78,10 @@ public:
     void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
     void Form_MouseUp(std::int16_t Button, std::int16_t Shift, float X, float Y);
 
+    //! Starts drawing the window's face on a worker thread, for the first paint:
+    //! it takes a few milliseconds, which start-up can spend opening the ports.
+    void DrawFaceAhead();
+
     //! The status line's text colour, as 0xRRGGBB.
     unsigned statusColour() const { return statusColour_; }
     void setStatusColour(unsigned rgb);
@@ -84,9 +90,11 @@ public:
     //! Sets and draws the text at once; a running count still waiting to be drawn
     //! is dropped.
     void setStatusText(const QString& text);
-    //! For the running count of a transfer: the text is set at once and drawn at
-    //! most once a frame, the latest text each time.
-    void setStatusTextPaced(const QString& text);
+    //! For the running count of a transfer: the text `before`, the count with one
+    //! leading blank for its sign, then `after`. It is the status text at once, and
+    //! is drawn at most once a frame, the latest count each time; the text itself
+    //! is only put together when it is read or drawn.
+    void setStatusCountPaced(const QString& before, std::int64_t count, const QString& after);
 
     //! True once Form_Unload has run: no handler may touch the ports after that.
     bool unloaded() const { return unloaded_; }
@@ -158,8 +166,14 @@ private:
     MIDIOutput& MIDIOutput1;
     FileDialog& dsCmDlg;
     QPixmap face_;
+    //! The face, drawn on a worker thread while start-up goes on, for the first paint.
+    std::future<QImage> faceAhead_;
     unsigned statusColour_ = kGreen;
-    QString statusText_;
+    //! The status text, or, while `countPending_`, the part of it before the count.
+    mutable QString statusText_;
+    mutable bool countPending_ = false;
+    std::int64_t statusCount_ = 0;
+    QString afterCount_;
     FramePacer statusPacer_{this, [this] { drawStatusText(); }};
     bool unloaded_ = false;
     bool sending_ = false;

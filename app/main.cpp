@@ -22,6 +22,7 @@ int main(int argc, char* argv[])
     tandrel::MakeMIDIClientsAhead(services.services().MIDIInput1, services.services().MIDIOutput1);
     tandrel::DumpState MAIN;
     tandrel::frmMain window(services.services(), MAIN);
+    window.DrawFaceAhead();
     window.Form_Load();
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());

@@ -76,10 +76,13 @@ void storeDevices(tandrel::bench::HarnessServices& hs, std::int16_t input, std::
 void startUp(tandrel::frmMain& window)
 {
     // As main() does.
+    window.DrawFaceAhead();
     window.Form_Load();
+    Report("form_load_ns", MonotonicNs());  // the ports are open
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
+    Report("shown_ns", MonotonicNs());
 }
 
 int runStartup(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, tandrel::DumpState& MAIN,
@@ -133,7 +136,7 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
     }
     storeDevices(hs, input, tandrel::MIDIOutput::MidiMapper);
 
-    std::int64_t firstNs = 0, lastNs = 0, cpuAtReady = 0, lastGrowthNs = 0;
+    std::int64_t firstNs = 0, lastNs = 0, cpuAtReady = 0, uiCpuAtReady = 0, lastGrowthNs = 0;
     std::size_t lastSize = 0;
     bool finished = false;
     const auto finish = [&] {
@@ -149,6 +152,7 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
         Report("first_difference",
                static_cast<std::int64_t>(tandrel::bench::FirstDifference(MAIN.sSysexData, file.toStdString())));
         Report("cpu_us", tandrel::bench::CpuMicros() - cpuAtReady);
+        Report("ui_cpu_us", tandrel::bench::ThreadCpuMicros() - uiCpuAtReady);
         reportBoxes(hs);
         window.close();
     };
@@ -177,6 +181,7 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
     // Ready once the window is drawn: its first paint is start-up's, not the transfer's.
     new tandrel::bench::FirstPaintProbe(&window, [&](std::int64_t) {
         cpuAtReady = tandrel::bench::CpuMicros();
+        uiCpuAtReady = tandrel::bench::ThreadCpuMicros();
         Report("ready", window.statusText() == kReadyText);
     });
     return QApplication::exec();
@@ -199,10 +204,12 @@ int runSend(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, const
         hs.dialog.willChoose(path);
         window.cmdOpen_Click();
         const std::int64_t cpuBefore = tandrel::bench::CpuMicros();
+        const std::int64_t uiCpuBefore = tandrel::bench::ThreadCpuMicros();
         const std::int64_t clickNs = MonotonicNs();
         window.cmdSend_Click();
         const std::int64_t returnNs = MonotonicNs();
         const std::int64_t cpu = tandrel::bench::CpuMicros() - cpuBefore;
+        const std::int64_t uiCpu = tandrel::bench::ThreadCpuMicros() - uiCpuBefore;
         // A port that drains on its own reports the queue empty after the last
         // hand-over; give it a moment to do so.
         const std::int64_t giveUp = MonotonicNs() + 2'000'000'000;
@@ -216,6 +223,7 @@ int runSend(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, const
         Report("messages", hs.out.transmissions);
         Report("bytes", hs.out.bytesHanded);
         Report("cpu_us", cpu);
+        Report("ui_cpu_us", uiCpu);
         Report("errors", hs.out.errors);
         reportBoxes(hs);
         window.close();
@@ -228,6 +236,7 @@ int runSend(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, const
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    const std::int64_t appNs = MonotonicNs();
     QApplication::setOrganizationName(QStringLiteral("Tandrel"));
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     const QStringList args = QCoreApplication::arguments();
@@ -237,7 +246,12 @@ int main(int argc, char** argv)
     if (mode != QLatin1String("configure"))
         hs.makeMIDIClientsAhead();
     tandrel::DumpState MAIN;
+    const std::int64_t aheadNs = MonotonicNs();
     tandrel::frmMain window(hs.services(), MAIN);
+    // Where start-up's time goes, for the suite's notes.
+    Report("qapplication_ns", appNs);
+    Report("clients_ahead_ns", aheadNs);
+    Report("window_built_ns", MonotonicNs());
 
     if (mode == QLatin1String("configure")) {
         const std::int16_t input = hs.findInputDevice(option(args, QStringLiteral("--input")));

@@ -55,6 +55,7 @@ unsigned findPort(Port& port, const std::string& part)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    Report("qapplication_ns", tandrel::bench::MonotonicNs());
     const QStringList args = QCoreApplication::arguments();
     const auto option = [&](const QString& name) {
         const auto at = args.indexOf(name);
@@ -77,6 +78,7 @@ int main(int argc, char** argv)
         in.openPort(findPort(in, device), "in");
         RtMidiOut out(RtMidi::UNIX_JACK, "bench_bare_out");
         out.openPort(findPort(out, device), "out");
+        Report("midi_open_ns", tandrel::bench::MonotonicNs());
 
         QWidget window;
         window.setFixedSize(451, 238);
@@ -96,6 +98,7 @@ int main(int argc, char** argv)
             });
         });
         window.show();
+        Report("shown_ns", tandrel::bench::MonotonicNs());
         const int code = QApplication::exec();
         jack_client_close(monitor);
         return code;

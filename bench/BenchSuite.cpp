@@ -213,13 +213,20 @@ void BenchSuite::measureStartupAndMemory()
         double peakKiB = 0;
         bool ok = false;
         QString why;
+        std::map<QString, double> stepMs;  //!< start-up's steps, from the spawn
     };
+    // The steps each program reports, in the order start-up takes them.
+    const QStringList steps{QStringLiteral("qapplication"), QStringLiteral("clients_ahead"), QStringLiteral("window_built"),
+                            QStringLiteral("midi_open"), QStringLiteral("form_load"), QStringLiteral("shown")};
     const auto startup = [&](const QString& program, const QStringList& args) {
         BenchProcess p(program, args, env());
         Run r;
         r.ok = p.finish(60000) && p.has(QStringLiteral("paint_ns"));
         r.ms = static_cast<double>(p.integer(QStringLiteral("paint_ns")) - p.spawnNs()) / 1e6;
         r.peakKiB = p.number(QStringLiteral("peak_rss_kib"));
+        for (const QString& step : steps)
+            if (p.has(step + QStringLiteral("_ns")))
+                r.stepMs[step] = static_cast<double>(p.integer(step + QStringLiteral("_ns")) - p.spawnNs()) / 1e6;
         if (p.has(QStringLiteral("ready")) && p.integer(QStringLiteral("ready")) != 1) {
             r.ok = false;
             r.why = QStringLiteral("the window was not in the Ready state at its first paint");
@@ -245,6 +252,7 @@ void BenchSuite::measureStartupAndMemory()
         const std::vector<std::pair<QString, QStringList>> programs{
             {app, {QStringLiteral("startup")}}, {fair, fairArgs}, {bare, {}}};
         std::vector<std::vector<double>> ms(programs.size());
+        std::vector<std::map<QString, std::vector<double>>> stepMs(programs.size());
         QString why;
         for (const auto& [program, args] : programs)
             startup(program, args);  // warm the page cache for all
@@ -255,8 +263,11 @@ void BenchSuite::measureStartupAndMemory()
                 const Run r = startup(programs[which].first, programs[which].second);
                 if (!r.ok || !r.why.isEmpty())
                     why = r.why;
-                if (r.ok)
+                if (r.ok) {
                     ms[which].push_back(r.ms);
+                    for (const auto& [step, at] : r.stepMs)
+                        stepMs[which][step].push_back(at);
+                }
             }
         }
         const auto row = [&](const QString& measure, const QString& baseline, const std::vector<double>& base,
@@ -274,6 +285,17 @@ void BenchSuite::measureStartupAndMemory()
             QStringLiteral(" (window + MIDI)"), ms[1], QStringLiteral("≤ 1.2"), 1.2);
         row(QStringLiteral("4. Start-up to first paint of Ready, against a bare window"), QStringLiteral(" (bare window)"),
             ms[2], QStringLiteral("—"), 0);
+        // Where the time goes: the median moment each step ended, from the spawn.
+        for (std::size_t k = 0; k < 2; ++k) {
+            QStringList at;
+            for (const QString& step : steps)
+                if (const auto it = stepMs[k].find(step); it != stepMs[k].end())
+                    at << QStringLiteral("%1 %2 ms").arg(step, Fixed(median(it->second), 1));
+            if (!at.isEmpty() && !ms[k].empty())
+                table_.note(QStringLiteral("4. Start-up steps of %1 (median end from the spawn): %2, first paint %3 ms")
+                                .arg(k == 0 ? QStringLiteral("Tandrel") : QStringLiteral("the window + MIDI baseline"),
+                                     at.join(QStringLiteral(", ")), Fixed(median(ms[k]), 1)));
+        }
         if (!why.isEmpty())
             table_.note(startupMeasure + QStringLiteral(": ") + why);
     }
@@ -432,6 +454,8 @@ BenchSuite::Transfer BenchSuite::receiveOnce(bool app, const QString& file, std:
     t.xruns = jack_->xruns() - xrunsBefore;
     t.spanMs = static_cast<double>(rx.integer(QStringLiteral("last_ns")) - rx.integer(QStringLiteral("first_ns"))) / 1e6;
     t.cpuMsPerMB = rx.number(QStringLiteral("cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
+    if (rx.has(QStringLiteral("ui_cpu_us")))
+        t.uiCpuMsPerMB = rx.number(QStringLiteral("ui_cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
     t.lost = rx.integer(QStringLiteral("lost"));
     t.exact = rx.integer(QStringLiteral("exact")) == 1;
     if (!t.exact)
@@ -500,6 +524,8 @@ BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::si
     t.spanMs = static_cast<double>(tx.integer(QStringLiteral("last_tx_end_ns")) - tx.integer(QStringLiteral("first_ns"))) / 1e6;
     t.cpuMs = tx.number(QStringLiteral("cpu_us")) / 1000.0;
     t.cpuMsPerMB = t.cpuMs / (static_cast<double>(bytes) / 1e6);
+    if (tx.has(QStringLiteral("ui_cpu_us")))
+        t.uiCpuMsPerMB = tx.number(QStringLiteral("ui_cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
     if (app && (tx.integer(QStringLiteral("errors")) > 0 || tx.integer(QStringLiteral("boxes")) > 0))
         t.why += QStringLiteral(" the output port reported %1 error(s): %2")
                      .arg(tx.integer(QStringLiteral("errors")))
@@ -516,7 +542,7 @@ BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::si
 
 void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare)
 {
-    std::vector<double> appSpan, bareSpan, appCpu, bareCpu;
+    std::vector<double> appSpan, bareSpan, appCpu, bareCpu, appUiCpu;
     std::int64_t appLost = 0, bareLost = 0;
     bool appExact = true, bareExact = true;
     int appXruns = 0, bareXruns = 0, appLossy = 0, bareLossy = 0;
@@ -524,6 +550,8 @@ void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfe
         appLossy += t.lost > 0 || !t.exact;
         appSpan.push_back(t.spanMs);
         appCpu.push_back(t.cpuMsPerMB);
+        if (t.uiCpuMsPerMB >= 0)
+            appUiCpu.push_back(t.uiCpuMsPerMB);
         appLost = std::max(appLost, t.lost);
         appExact = appExact && t.exact;
         appXruns += t.xruns;
@@ -544,6 +572,10 @@ void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfe
     table_.add({what + QStringLiteral(", CPU per MB"), Fixed(median(appCpu), 0) + QStringLiteral(" ms/MB"),
                 Fixed(median(bareCpu), 0) + QStringLiteral(" ms/MB"), Fixed(cpuRatio, 2) + QStringLiteral("×"),
                 QStringLiteral("≤ 2"), atMost(cpuRatio, 2.0)});
+    if (!appUiCpu.empty())
+        table_.note(QStringLiteral("%1: of Tandrel's %2 ms/MB, the user-interface thread used %3 ms/MB; the rest is the "
+                                   "MIDI library's and the JACK clients' threads")
+                        .arg(what, Fixed(median(appCpu), 0), Fixed(median(appUiCpu), 0)));
     const auto lostText = [](std::int64_t lost, int lossy, int xruns, std::size_t runs) {
         return QString::number(lost) + QStringLiteral(" (%1 of %2 runs short; %3 xruns)").arg(lossy).arg(runs).arg(xruns);
     };
@@ -707,6 +739,18 @@ void BenchSuite::writeResults(const QString& table) const
     if (resultsPath_.isEmpty())
         return;
     QFile file(resultsPath_);
+    // Sections written by hand or by other benchmarks (the ALSA guest's) stay as
+    // they are, between this table and the explanation that follows it.
+    QString kept;
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        const QString old = QString::fromUtf8(file.readAll());
+        file.close();
+        static const QRegularExpression heading(QStringLiteral("^## "), QRegularExpression::MultilineOption);
+        const QStringList sections = old.split(heading);
+        for (qsizetype i = 1; i < sections.size(); ++i)
+            if (!sections[i].startsWith(QLatin1String("What the figures are")))
+                kept += QStringLiteral("\n## ") + sections[i].trimmed() + QLatin1Char('\n');
+    }
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         progress(QStringLiteral("cannot write ") + resultsPath_);
         return;
@@ -717,6 +761,7 @@ void BenchSuite::writeResults(const QString& table) const
     text += QStringLiteral("- Machine: nproc %1, %2\n").arg(sysconf(_SC_NPROCESSORS_ONLN)).arg(cpuModel());
     text += QStringLiteral("- Command: `%1`\n\n").arg(command_);
     text += table;
+    text += kept;
     text += QStringLiteral(R"(
 ## What the figures are
 

@@ -51,6 +51,7 @@ private:
         double spanMs = 0;
         double cpuMsPerMB = 0;
         double cpuMs = 0;
+        double uiCpuMsPerMB = -1;  //!< of that, the user-interface thread's (the app only)
         std::int64_t lost = 0;
         bool exact = false;
         int xruns = 0;

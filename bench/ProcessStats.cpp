@@ -83,6 +83,13 @@ std::int64_t CpuMicros()
     return us(ru.ru_utime) + us(ru.ru_stime);
 }
 
+std::int64_t ThreadCpuMicros()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
+}
+
 void Report(const std::string& key, const std::string& value)
 {
     std::printf("%s=%s\n", key.c_str(), value.c_str());

@@ -25,6 +25,8 @@ std::string RssByMapping(int top);
 
 //! CPU time this process has used so far, user and system, all threads, in µs.
 std::int64_t CpuMicros();
+//! CPU time the calling thread has used so far, in µs.
+std::int64_t ThreadCpuMicros();
 
 //! Prints one "key=value" line to stdout and flushes, so a parent reading the pipe
 //! sees it at once.

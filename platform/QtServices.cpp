@@ -84,6 +84,12 @@ void QtBeeper::Beep()
 
 void QtEventLoop::DoEvents()
 {
+    const Clock::time_point now = Clock::now();
+    if (now - lastPoll_ < PollEvery) {
+        QCoreApplication::sendPostedEvents();
+        return;
+    }
+    lastPoll_ = now;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

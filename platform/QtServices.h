@@ -10,6 +10,8 @@
 #include "platform/QSettingsStore.h"
 #include "platform/SystemServices.h"
 
+#include <chrono>
+
 namespace tandrel {
 
 //! QFileDialog in the role of the file dialog control.
@@ -39,10 +41,20 @@ public:
     void Beep() override;
 };
 
+//! Qt's event loop. A yield delivers Qt's posted events (the ports' events, queued
+//! calls, repaints) every time, and asks the window system and the timers for
+//! more at most once a `PollEvery`: a transfer yields after every message, and a
+//! system call per message costs more than the message.
 class QtEventLoop : public EventLoop {
 public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::microseconds PollEvery{1000};
+
     void DoEvents() override;
     void End() override;
+
+private:
+    Clock::time_point lastPoll_{};
 };
 
 }  // namespace tandrel

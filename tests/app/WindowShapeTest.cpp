@@ -131,6 +131,21 @@ TEST(WindowOutline, FramesTheFaceAndTheControlsAndSurvivesMinimising)
     EXPECT_EQ(w.mask(), outline);
 }
 
+// Start-up draws the face on a worker thread: the first paint shows what it would
+// have drawn itself, at the screen's pixel density.
+TEST(WindowOutline, TheFaceDrawnAheadPaintsAsTheFirstPaintWould)
+{
+    tandrel::testing::FakeServices fake;
+    fake.settings.values[settings::kUserSetup] = "1";
+    DumpState MAIN;
+    frmMain plain(fake.services, MAIN), ahead(fake.services, MAIN);
+    ahead.DrawFaceAhead();
+    const QImage expected = plain.grab().toImage();
+    const QImage got = ahead.grab().toImage();
+    EXPECT_EQ(got.devicePixelRatio(), expected.devicePixelRatio());
+    EXPECT_TRUE(got == expected);
+}
+
 // The window as drawn, before the window system cuts it: a translucent window leaves
 // every pixel outside the outline clear; one that is cut needs every pixel in it opaque.
 TEST(WindowShaping, PaintsWhatEachWayOfShapingNeeds)

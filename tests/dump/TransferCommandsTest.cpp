@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Receive, Send and the ports' events on the real main window with doubled ports.
 #include "dump/DumpWindow.h"
+#include "platform/QtServices.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <thread>
 
 using namespace tandrel;
@@ -361,4 +364,48 @@ TEST(SendCommand, OtherCommandsDuringAYield)
         }
     }
     EXPECT_EQ(fileBytes(saved), a + b + c);
+}
+
+TEST(SendCommand, QtsYieldHandlesWhatComesDuringALongSend)
+{
+    // Qt's own yield skips asking the system for input and timers when it asked
+    // less than a millisecond ago: what is posted must still run at the next
+    // message (these come microseconds apart), and a timer within about a
+    // millisecond of being due.
+    using namespace std::chrono_literals;
+    constexpr std::size_t kMessages = 400, kArmedAt = 5;
+    const struct {
+        const char* name; std::function<void(frmMain&, std::function<void()>)> arm;
+        std::chrono::microseconds nap /* per message */; std::size_t earliest, latest /* messages sent when it ran */, sent;
+    } cases[] = {
+        {"a queued click on Receive",
+         [](frmMain& w, std::function<void()> ran) {
+             QMetaObject::invokeMethod(w.cmdReceive, [&w, ran] { ran(); w.cmdReceive->click(); }, Qt::QueuedConnection);
+         },
+         0us, kArmedAt, kArmedAt, kArmedAt},
+        // A message takes at least 0.1 ms here, so a timer that waited for more than
+        // about 2 ms of yields would have seen 20 more messages.
+        {"a timer due in 1 ms",
+         [](frmMain& w, std::function<void()> ran) { QTimer::singleShot(1ms, Qt::PreciseTimer, &w, ran); },
+         100us, kArmedAt + 1, kArmedAt + 25, kMessages},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        DumpWindow f;
+        QtEventLoop qt;
+        std::optional<std::size_t> ranAt;
+        f.fake.loop.onDoEvents = [&] {
+            std::this_thread::sleep_for(k.nap);
+            if (f.out.sent.size() == kArmedAt && f.fake.loop.yields == kArmedAt)
+                k.arm(*f.w, [&] { ranAt = f.out.sent.size(); });
+            qt.DoEvents();
+        };
+        for (std::size_t i = 0; i < kMessages; ++i)
+            f.MAIN.sSysexData += a;
+        f.w->cmdSend->click();
+        ASSERT_TRUE(ranAt.has_value());
+        EXPECT_GE(*ranAt, k.earliest);
+        EXPECT_LE(*ranAt, k.latest);
+        EXPECT_EQ(f.out.sent.size(), k.sent);
+    }
 }
