@@ -9,6 +9,7 @@
 // be read without this program's own lateness in it.
 //
 //   alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]
+//   alsa_seq_tap --clock-check N      how far those stamps stray (see clockCheck)
 //
 // Prints "ready=1" once both are subscribed, then, when N bytes have come to both or
 // nothing came for MS milliseconds, key=value lines: tap_bytes, tap_lost, tap_other
@@ -23,6 +24,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -171,10 +173,74 @@ bool write(const std::string& path, const void* data, std::size_t size)
     return std::fclose(f) == 0 && ok;
 }
 
+//! How far the kernel's stamps stray from the real time between two events: sends
+//! `count` small SysEx events 20 ms apart from a client of its own to a port that
+//! stamps them like --listen, notes the monotonic clock around each write, and
+//! prints by how much each stamped gap differs from the one measured around the
+//! writes (min, median, max, in µs), the longest write, and how late the 20 ms
+//! sleeps woke (median, mean, max): a known sleep, in the same conditions.
+int clockCheck(int count)
+{
+    snd_seq_t* in = nullptr;
+    snd_seq_t* out = nullptr;
+    if (snd_seq_open(&in, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0 || snd_seq_open(&out, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
+        return 1;
+    snd_seq_set_client_name(in, "clock");
+    const int queue = snd_seq_alloc_queue(in);
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_port_info_alloca(&info);
+    snd_seq_port_info_set_name(info, "in");
+    snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    snd_seq_port_info_set_timestamping(info, 1);
+    snd_seq_port_info_set_timestamp_real(info, 1);
+    snd_seq_port_info_set_timestamp_queue(info, queue);
+    if (queue < 0 || snd_seq_start_queue(in, queue, nullptr) < 0 || snd_seq_drain_output(in) < 0 || snd_seq_create_port(in, info) < 0)
+        return 1;
+    const int from = snd_seq_create_simple_port(out, "out", SND_SEQ_PORT_CAP_READ, SND_SEQ_PORT_TYPE_APPLICATION);
+    std::vector<double> stamped, measured;
+    long long longestWriteUs = 0;
+    std::vector<double> late;
+    unsigned char sysex[] = {0xF0, 0x7D, 0x00, 0xF7};
+    const Clock::time_point start = Clock::now() + std::chrono::milliseconds(100);
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(20) * i);
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        snd_seq_ev_set_source(&event, from);
+        snd_seq_ev_set_dest(&event, snd_seq_client_id(in), snd_seq_port_info_get_port(info));
+        snd_seq_ev_set_direct(&event);
+        snd_seq_ev_set_sysex(&event, sizeof sysex, sysex);
+        const Clock::time_point before = Clock::now();
+        late.push_back(std::chrono::duration<double, std::micro>(before - (start + std::chrono::milliseconds(20) * i)).count());
+        if (snd_seq_event_output_direct(out, &event) < 0) return 1;
+        const Clock::time_point after = Clock::now();
+        snd_seq_event_t* got = nullptr;
+        if (snd_seq_event_input(in, &got) < 0 || !got) return 1;
+        longestWriteUs = std::max<long long>(longestWriteUs, std::chrono::duration_cast<std::chrono::microseconds>(after - before).count());
+        stamped.push_back(got->time.time.tv_sec * 1e6 + got->time.time.tv_nsec / 1e3);
+        measured.push_back(std::chrono::duration<double, std::micro>((before - start) + (after - before) / 2).count());
+    }
+    std::vector<double> errors;
+    for (std::size_t i = 1; i < stamped.size(); ++i)
+        errors.push_back((stamped[i] - stamped[i - 1]) - (measured[i] - measured[i - 1]));
+    std::sort(errors.begin(), errors.end());
+    std::printf("clock_gap_error_us min=%.0f median=%.0f max=%.0f longest_write_us=%lld gaps=%zu\n", errors.front(),
+                errors[errors.size() / 2], errors.back(), longestWriteUs, errors.size());
+    std::sort(late.begin(), late.end());
+    double sum = 0;
+    for (const double l : late) sum += l;
+    std::printf("sleep_20ms_late_us median=%.0f mean=%.0f max=%.0f\n", late[late.size() / 2], sum / static_cast<double>(late.size()), late.back());
+    snd_seq_close(out);
+    snd_seq_close(in);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--clock-check") return clockCheck(std::stoi(argv[2]));
     Options o;
     if (!parse(argc, argv, &o)) {
         std::fprintf(stderr, "usage: alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]\n");

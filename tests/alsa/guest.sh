@@ -45,9 +45,11 @@ moddir="/lib/modules/$release"
 [ -d "$moddir" ] || cannot "no modules for $release in /lib/modules"
 [ -r "$kernel" ] || cannot "$kernel is not readable"
 
-# In load order; the sound ones last, with their options.
+# In load order; the sound ones last, with their options. snd-hrtimer is the
+# sequencer queues' default timer (a desktop loads it on demand): without it they
+# fall back to the 4 ms system tick, and stamps taken on a queue stray as far.
 modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache
-         9pnet 9pnet_virtio 9p soundcore snd snd-timer snd-seq-device snd-seq snd-seq-midi-event
+         9pnet 9pnet_virtio 9p soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-midi-event
          snd-rawmidi snd-seq-dummy snd-seq-virmidi snd-virmidi"
 
 # The initramfs depends only on the kernel and this script: build it once per user.
