@@ -367,8 +367,13 @@ TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
         runEventsUntil([] { return false; }, 1s);
         tap.finish();
         if (!tap.delivered.empty()) break;
-        std::printf("UPSTREAM overrun run %d: the sequencer delivered nothing of the dump, %zu bytes held; again\n", attempt,
-                    window->MAIN.sSysexData.size());
+        // What amidi said, and the raw device's own count, tell a write that failed
+        // from one the card took and did not pass on.
+        std::printf("UPSTREAM overrun run %d: the sequencer delivered nothing of the dump, %zu bytes held; amidi exit %d, "
+                    "\"%s\"; %s; again\n",
+                    attempt, window->MAIN.sSysexData.size(), amidi->exitCode(),
+                    amidi->readAllStandardError().trimmed().toStdString().c_str(),
+                    readBytes("/proc/asound/card0/midi1").simplified().toStdString().c_str());
     }
     AlsaWindow& app = *window;
     ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString() << "; " << app.MAIN.sSysexData.size()
