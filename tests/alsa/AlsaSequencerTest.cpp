@@ -344,18 +344,21 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveAsDeliveredAndSaveByteExact)
 }
 
 // With a pool too small for the stream, the sequencer drops events: the user is told
-// once, and what did arrive stays held.
+// once, and what did arrive stays held. A pool of 20 cells holds two of the dump's
+// events; even so the reader keeps up in about one run of ten.
 TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
 {
-    qputenv("TANDREL_ALSA_INPUT_POOL", "40");
+    qputenv("TANDREL_ALSA_INPUT_POOL", "20");
     QString file;
     const ByteString& dump = dumpOf(125000, &file);
     std::unique_ptr<AlsaWindow> window;
     std::unique_ptr<QProcess> amidi;
+    ByteString delivered;
     // Now and then the guest's VirMIDI passes on nothing at all: neither the window
-    // nor a second sequencer client gets a byte. Such a run tells nothing of overruns
-    // and is made again, with a fresh window.
-    for (int attempt = 1; attempt <= 3; ++attempt) {
+    // nor a second sequencer client gets a byte. Such a run tells nothing of overruns,
+    // nor does one in which the window held all that the sequencer delivered, unasked:
+    // either is made again, with a fresh window.
+    for (int attempt = 1; attempt <= 4; ++attempt) {
         window.reset();
         window = std::make_unique<AlsaWindow>();
         ASSERT_TRUE(window->found);
@@ -366,7 +369,12 @@ TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
         ASSERT_TRUE(window->settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
         runEventsUntil([] { return false; }, 1s);
         tap.finish();
-        if (!tap.delivered.empty()) break;
+        delivered = tap.delivered;
+        if (!delivered.empty() && window->MAIN.sSysexData == delivered && window->boxes().isEmpty()) {
+            std::printf("overrun run %d: the reader kept up with the %zu bytes delivered; again\n", attempt, delivered.size());
+            continue;
+        }
+        if (!delivered.empty()) break;
         // What amidi said, and the raw device's own count, tell a write that failed
         // from one the card took and did not pass on.
         std::printf("UPSTREAM overrun run %d: the sequencer delivered nothing of the dump, %zu bytes held; amidi exit %d, "
@@ -377,7 +385,7 @@ TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
     }
     AlsaWindow& app = *window;
     ASSERT_EQ(app.boxes().size(), 1) << app.boxes().join(" | ").toStdString() << "; " << app.MAIN.sSysexData.size()
-                                     << " of " << dump.size() << " bytes held, amidi said: "
+                                     << " of " << delivered.size() << " delivered bytes held, amidi said: "
                                      << amidi->readAllStandardError().toStdString();
     EXPECT_TRUE(app.boxes().front().contains("incomplete")) << app.boxes().front().toStdString();
     const ByteString held = app.MAIN.sSysexData;
