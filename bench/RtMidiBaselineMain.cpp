@@ -4,7 +4,7 @@
 //
 //   bench_rtmidi receive --source NAME --bytes N [--file F] [--idle-ms MS] [--api jack|alsa]
 //       a callback receiver that appends every message to one buffer
-//   bench_rtmidi send --dest NAME --file F [--window BYTES] [--period-us US] [--pacing din]
+//   bench_rtmidi send --dest NAME --file F [--window BYTES] [--period-us US] [--pacing din] [--api jack|alsa]
 //       cuts the file after every F7 and sends the messages (in pieces of at most
 //       4096 bytes), paced like the port's fast pacing on JACK, or with `din` like
 //       a MIDI cable: 320 µs a byte and 20 ms after every message, asleep between
@@ -136,7 +136,8 @@ int send(int argc, char** argv)
     const auto periodNs = std::stol(option(argc, argv, "--period-us", "5333")) * 1000;
     constexpr std::size_t kMaxPiece = 4096;
 
-    RtMidiOut out(RtMidi::UNIX_JACK, "bench_rtmidi_out");
+    const RtMidi::Api api = option(argc, argv, "--api", "jack") == "alsa" ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
+    RtMidiOut out(api, "bench_rtmidi_out");
     const int port = findPort(out, option(argc, argv, "--dest"));
     if (port < 0) {
         std::fprintf(stderr, "no destination port found\n");

@@ -25,10 +25,14 @@ echo "== Build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTANDREL_WERROR=ON -DTANDREL_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 # LeakSanitizer stays on: the suite leaks nothing, Qt and fontconfig included.
-echo "(the ALSA guest tests, label alsa, ran in the build above: each boots a QEMU guest"
-echo " under software emulation, and once keeps the suite within its time)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE alsa
+# The ALSA guest's tests (label alsa) once more, where the sequencer reader's thread
+# and alsa-lib meet the sanitizers: about a minute and a half. Not the full-speed
+# receives: the sanitizers slow the reader until the sequencer drops events, which
+# is reported as it should be, and those runs ran in the build above.
+GTEST_FILTER='-AlsaTransfer.FullSpeed*' ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -L alsa
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== Fuzzers"

@@ -3,13 +3,19 @@
 // and at the same time: through a plain alsa-lib client of its own ("tap") and
 // through Tandrel's AlsaSeqReader ("ours"). When a dump arrives altered, the two
 // records tell whether the sequencer delivered it so or our reader changed it.
+// With --listen instead of --from it is a destination: a client of that name with
+// a port "in" that a sender connects to, on which the kernel stamps every event
+// with the time it arrived (a real-time queue of its own), so a sender's pacing can
+// be read without this program's own lateness in it.
 //
-//   alsa_seq_tap --from NAME --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]
+//   alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]
+//   alsa_seq_tap --clock-check N      how far those stamps stray (see clockCheck)
 //
 // Prints "ready=1" once both are subscribed, then, when N bytes have come to both or
 // nothing came for MS milliseconds, key=value lines: tap_bytes, tap_lost, tap_other
 // (events that were not SysEx), ours_bytes, ours_lost. --events writes one line per
-// event the tap read: the offset of its first byte, its length and its type.
+// event the tap read: the offset of its first byte, its length and its type, and
+// with --listen the kernel's arrival time in ns.
 #include "platform/AlsaSeqReader.h"
 
 #include <alsa/asoundlib.h>
@@ -18,6 +24,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -32,7 +39,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-    std::string from, tap, ours, events;
+    std::string from, listen, tap, ours, events;
     std::size_t bytes = 0;
     int idleMs = 3000;
 };
@@ -42,6 +49,7 @@ bool parse(int argc, char** argv, Options* o)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
         if (key == "--from") o->from = value;
+        else if (key == "--listen") o->listen = value;
         else if (key == "--bytes") o->bytes = std::stoul(value);
         else if (key == "--tap") o->tap = value;
         else if (key == "--ours") o->ours = value;
@@ -49,7 +57,7 @@ bool parse(int argc, char** argv, Options* o)
         else if (key == "--idle-ms") o->idleMs = std::stoi(value);
         else return false;
     }
-    return !o->from.empty() && !o->tap.empty() && o->bytes > 0;
+    return o->from.empty() != o->listen.empty() && (o->ours.empty() || o->listen.empty()) && !o->tap.empty() && o->bytes > 0;
 }
 
 //! The address of the first port whose name contains `name`.
@@ -83,17 +91,32 @@ struct Tap {
     std::vector<unsigned char> bytes;
     std::string events;
     std::size_t lost = 0, other = 0;
-    bool logEvents = false;
+    bool logEvents = false, stamped = false;
 
-    bool open(int client, int port)
+    //! Subscribes to `client`:`port`, or with `client` −1 waits as `name` for a sender,
+    //! stamping what arrives.
+    bool open(const char* name, int client, int port)
     {
-        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) return false;
-        snd_seq_set_client_name(seq, "tap");
+        // Duplex: starting the stamping queue is an event this client sends.
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) return false;
+        snd_seq_set_client_name(seq, name);
         snd_seq_set_client_pool_input(seq, 2000);
         snd_seq_set_input_buffer_size(seq, 256 * 1024);
-        const int own = snd_seq_create_simple_port(seq, "in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        return own >= 0 && snd_seq_connect_from(seq, own, client, port) >= 0 && snd_midi_event_new(256, &decoder) >= 0;
+        snd_seq_port_info_t* info = nullptr;
+        snd_seq_port_info_alloca(&info);
+        snd_seq_port_info_set_name(info, "in");
+        snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+        snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        stamped = client < 0;
+        if (stamped) {
+            const int queue = snd_seq_alloc_queue(seq);
+            if (queue < 0 || snd_seq_start_queue(seq, queue, nullptr) < 0 || snd_seq_drain_output(seq) < 0) return false;
+            snd_seq_port_info_set_timestamping(info, 1);
+            snd_seq_port_info_set_timestamp_real(info, 1);
+            snd_seq_port_info_set_timestamp_queue(info, queue);
+        }
+        if (snd_seq_create_port(seq, info) < 0 || snd_midi_event_new(256, &decoder) < 0) return false;
+        return stamped || snd_seq_connect_from(seq, snd_seq_port_info_get_port(info), client, port) >= 0;
     }
 
     void run(const std::atomic<bool>& stop)
@@ -125,8 +148,12 @@ struct Tap {
                     if (size > 0) bytes.insert(bytes.end(), message, message + size);
                     ++other;
                 }
-                if (logEvents)
-                    events += std::to_string(at) + ' ' + std::to_string(bytes.size() - at) + ' ' + std::to_string(event->type) + '\n';
+                if (logEvents) {
+                    events += std::to_string(at) + ' ' + std::to_string(bytes.size() - at) + ' ' + std::to_string(event->type);
+                    if (stamped)
+                        events += ' ' + std::to_string(event->time.time.tv_sec * 1000000000LL + event->time.time.tv_nsec);
+                    events += '\n';
+                }
             }
         }
     }
@@ -146,18 +173,82 @@ bool write(const std::string& path, const void* data, std::size_t size)
     return std::fclose(f) == 0 && ok;
 }
 
+//! How far the kernel's stamps stray from the real time between two events: sends
+//! `count` small SysEx events 20 ms apart from a client of its own to a port that
+//! stamps them like --listen, notes the monotonic clock around each write, and
+//! prints by how much each stamped gap differs from the one measured around the
+//! writes (min, median, max, in µs), the longest write, and how late the 20 ms
+//! sleeps woke (median, mean, max): a known sleep, in the same conditions.
+int clockCheck(int count)
+{
+    snd_seq_t* in = nullptr;
+    snd_seq_t* out = nullptr;
+    if (snd_seq_open(&in, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0 || snd_seq_open(&out, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
+        return 1;
+    snd_seq_set_client_name(in, "clock");
+    const int queue = snd_seq_alloc_queue(in);
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_port_info_alloca(&info);
+    snd_seq_port_info_set_name(info, "in");
+    snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    snd_seq_port_info_set_timestamping(info, 1);
+    snd_seq_port_info_set_timestamp_real(info, 1);
+    snd_seq_port_info_set_timestamp_queue(info, queue);
+    if (queue < 0 || snd_seq_start_queue(in, queue, nullptr) < 0 || snd_seq_drain_output(in) < 0 || snd_seq_create_port(in, info) < 0)
+        return 1;
+    const int from = snd_seq_create_simple_port(out, "out", SND_SEQ_PORT_CAP_READ, SND_SEQ_PORT_TYPE_APPLICATION);
+    std::vector<double> stamped, measured;
+    long long longestWriteUs = 0;
+    std::vector<double> late;
+    unsigned char sysex[] = {0xF0, 0x7D, 0x00, 0xF7};
+    const Clock::time_point start = Clock::now() + std::chrono::milliseconds(100);
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(20) * i);
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        snd_seq_ev_set_source(&event, from);
+        snd_seq_ev_set_dest(&event, snd_seq_client_id(in), snd_seq_port_info_get_port(info));
+        snd_seq_ev_set_direct(&event);
+        snd_seq_ev_set_sysex(&event, sizeof sysex, sysex);
+        const Clock::time_point before = Clock::now();
+        late.push_back(std::chrono::duration<double, std::micro>(before - (start + std::chrono::milliseconds(20) * i)).count());
+        if (snd_seq_event_output_direct(out, &event) < 0) return 1;
+        const Clock::time_point after = Clock::now();
+        snd_seq_event_t* got = nullptr;
+        if (snd_seq_event_input(in, &got) < 0 || !got) return 1;
+        longestWriteUs = std::max<long long>(longestWriteUs, std::chrono::duration_cast<std::chrono::microseconds>(after - before).count());
+        stamped.push_back(got->time.time.tv_sec * 1e6 + got->time.time.tv_nsec / 1e3);
+        measured.push_back(std::chrono::duration<double, std::micro>((before - start) + (after - before) / 2).count());
+    }
+    std::vector<double> errors;
+    for (std::size_t i = 1; i < stamped.size(); ++i)
+        errors.push_back((stamped[i] - stamped[i - 1]) - (measured[i] - measured[i - 1]));
+    std::sort(errors.begin(), errors.end());
+    std::printf("clock_gap_error_us min=%.0f median=%.0f max=%.0f longest_write_us=%lld gaps=%zu\n", errors.front(),
+                errors[errors.size() / 2], errors.back(), longestWriteUs, errors.size());
+    std::sort(late.begin(), late.end());
+    double sum = 0;
+    for (const double l : late) sum += l;
+    std::printf("sleep_20ms_late_us median=%.0f mean=%.0f max=%.0f\n", late[late.size() / 2], sum / static_cast<double>(late.size()), late.back());
+    snd_seq_close(out);
+    snd_seq_close(in);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--clock-check") return clockCheck(std::stoi(argv[2]));
     Options o;
     if (!parse(argc, argv, &o)) {
-        std::fprintf(stderr, "usage: alsa_seq_tap --from NAME --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]\n");
+        std::fprintf(stderr, "usage: alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]\n");
         return 2;
     }
     Tap tap;
     int client = -1, port = -1;
-    for (int tries = 0; tap.seq == nullptr || !findPort(tap.seq, o.from, &client, &port); ++tries) {
+    for (int tries = 0; !o.from.empty() && (tap.seq == nullptr || !findPort(tap.seq, o.from, &client, &port)); ++tries) {
         if (!tap.seq && snd_seq_open(&tap.seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) tap.seq = nullptr;
         if (tries == 100) {
             std::fprintf(stderr, "alsa_seq_tap: no port named %s\n", o.from.c_str());
@@ -165,10 +256,10 @@ int main(int argc, char** argv)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    snd_seq_close(tap.seq);
+    if (tap.seq) snd_seq_close(tap.seq);
     tap.seq = nullptr;
-    if (!tap.open(client, port)) {
-        std::fprintf(stderr, "alsa_seq_tap: the tap could not subscribe to %d:%d\n", client, port);
+    if (!tap.open(o.listen.empty() ? "tap" : o.listen.c_str(), client, port)) {
+        std::fprintf(stderr, "alsa_seq_tap: the tap could not open its port (or subscribe to %d:%d)\n", client, port);
         return 1;
     }
 

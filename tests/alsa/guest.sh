@@ -12,6 +12,10 @@
 # script goes in with the command, less what only makes sense on the host.
 # Exits 77 when the guest cannot start here (no QEMU, kernel or busybox), with the
 # reason, unless CI is set: there that is a failure.
+#
+# The command may have the card loaded again with other options, say
+# `echo midi_devs=4 > /tmp/.guest-virmidi`, then wait for /tmp/.guest-virmidi.done
+# ("ok", or why not); every port on the card must be closed first.
 set -eu
 
 timeout=240
@@ -41,9 +45,11 @@ moddir="/lib/modules/$release"
 [ -d "$moddir" ] || cannot "no modules for $release in /lib/modules"
 [ -r "$kernel" ] || cannot "$kernel is not readable"
 
-# In load order; the sound ones last, with their options.
+# In load order; the sound ones last, with their options. snd-hrtimer is the
+# sequencer queues' default timer (a desktop loads it on demand): without it they
+# fall back to the 4 ms system tick, and stamps taken on a queue stray as far.
 modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache
-         9pnet 9pnet_virtio 9p soundcore snd snd-timer snd-seq-device snd-seq snd-seq-midi-event
+         9pnet 9pnet_virtio 9p soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-midi-event
          snd-rawmidi snd-seq-dummy snd-seq-virmidi snd-virmidi"
 
 # The initramfs depends only on the kernel and this script: build it once per user.
@@ -101,6 +107,32 @@ if [ -n "$tree" ]; then
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 tree "/host$tree" || echo "guest: no tree"
 fi
 cp /mnt/env /host/tmp/.guest-env
+# The command may ask, between two starts of its program, for the virtual card
+# with other options (more ports, fewer): it writes them as one line into the
+# FIFO /tmp/.guest-virmidi and waits for /tmp/.guest-virmidi.done, which says "ok"
+# or why not. The modules live out here, beyond the command's chroot.
+mkfifo /host/tmp/.guest-virmidi
+(
+  while :; do
+    read -r options < /host/tmp/.guest-virmidi || continue
+    result=ok
+    case "$options" in
+      *[!a-z0-9_=,\ ]*) result="options other than name=value lists: $options" ;;
+      *)
+        # Still in use for a moment after its last client closed.
+        tries=0
+        while ! rmmod snd_virmidi 2>/dev/null; do
+          tries=$((tries + 1))
+          [ $tries -lt 50 ] || { result="snd-virmidi stays in use"; break; }
+          sleep 0.1
+        done
+        [ "$result" != ok ] || insmod /modules/snd-virmidi.ko $options || result="insmod snd-virmidi $options failed"
+        ;;
+    esac
+    echo "$result" > /host/tmp/.guest-virmidi.new
+    mv /host/tmp/.guest-virmidi.new /host/tmp/.guest-virmidi.done
+  done
+) &
 chroot /host /bin/sh -c '. /tmp/.guest-env; cd "$TANDREL_GUEST_CWD" 2>/dev/null || cd /tmp; exec "$@"' guest \
   "$@" > /mnt/stdout 2> /mnt/stderr
 echo $? > /mnt/status
