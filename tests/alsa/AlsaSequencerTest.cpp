@@ -68,6 +68,16 @@ QString clientWithPort(const QString& name, const QString& port)
     return {};
 }
 
+//! Every byte the sequencer has put into raw device hw:0,`device` since the card was
+//! loaded, kept or dropped by the device's buffer; -1 when the kernel does not say.
+long long rawDeviceRxBytes(int device)
+{
+    const QString info = QString::fromLatin1(readBytes(QString("/proc/asound/card0/midi%1").arg(device)));
+    const qsizetype at = info.indexOf("Rx bytes");
+    if (at < 0) return -1;
+    return info.mid(at).section(':', 1, 1).section('\n', 0, 0).trimmed().toLongLong();
+}
+
 //! Waits until the sequencer lists client `name` with port `port`.
 bool waitForClientPort(const QString& name, const QString& port)
 {
@@ -420,22 +430,37 @@ TEST_F(AlsaTransfer, OpenedDumpsSendByteExactToTheRawDevice)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         qputenv("TANDREL_MIDI_PACING", row.pacing);
-        AlsaWindow app;
-        ASSERT_TRUE(app.found);
-        const QString file = app.path("dump.syx"), heard = app.path("heard.syx");
-        ASSERT_TRUE(writeFile(file, row.dump));
-        auto amidi = startProgram("amidi", {"-p", "hw:0,0", "-r", heard, "-t", "3"});
-        QThread::msleep(300);  // amidi opens the device before the first byte
-        app.fake.dialog.willChoose(file);
-        app.w->cmdOpen->click();
-        ASSERT_TRUE(app.MAIN.sSysexData == row.dump);
-        app.w->cmdSend->click();
-        EXPECT_EQ(app.w->statusText(), "Sent sysex to GT-3--ready to Receive or Open");
-        ASSERT_TRUE(app.settle([&] { return amidi->state() == QProcess::NotRunning; }, 60s));
-        const ByteString back = fileBytes(heard);
-        EXPECT_EQ(back.size(), row.dump.size());
-        EXPECT_TRUE(back == row.dump);
-        EXPECT_EQ(app.boxes(), QStringList());
+        // The raw device counts every byte the sequencer put into it, also those its
+        // own 4 KiB buffer then dropped because amidi was held up (a guest processor
+        // standing still). A run where the device took the whole dump but amidi kept
+        // less is the reader's loss, not the sender's: it is made once more.
+        for (int attempt = 1;; ++attempt) {
+            AlsaWindow app;
+            ASSERT_TRUE(app.found);
+            const QString file = app.path("dump.syx"), heard = app.path("heard.syx");
+            ASSERT_TRUE(writeFile(file, row.dump));
+            const long long before = rawDeviceRxBytes(0);
+            auto amidi = startProgram("amidi", {"-p", "hw:0,0", "-r", heard, "-t", "3"});
+            QThread::msleep(300);  // amidi opens the device before the first byte
+            app.fake.dialog.willChoose(file);
+            app.w->cmdOpen->click();
+            ASSERT_TRUE(app.MAIN.sSysexData == row.dump);
+            app.w->cmdSend->click();
+            EXPECT_EQ(app.w->statusText(), "Sent sysex to GT-3--ready to Receive or Open");
+            ASSERT_TRUE(app.settle([&] { return amidi->state() == QProcess::NotRunning; }, 60s));
+            const ByteString back = fileBytes(heard);
+            const long long reached = rawDeviceRxBytes(0) - before;
+            EXPECT_EQ(reached, static_cast<long long>(row.dump.size())) << "bytes the raw device took in";
+            if (back.size() < row.dump.size() && reached == static_cast<long long>(row.dump.size()) && attempt < 2) {
+                std::printf("attempt %d: the raw device took all %zu bytes but amidi kept %zu; again\n", attempt,
+                            row.dump.size(), back.size());
+                continue;
+            }
+            EXPECT_EQ(back.size(), row.dump.size());
+            EXPECT_TRUE(back == row.dump);
+            EXPECT_EQ(app.boxes(), QStringList());
+            break;
+        }
     }
 }
 
