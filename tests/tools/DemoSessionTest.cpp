@@ -103,7 +103,10 @@ protected:
             QStringList showing;
             for (const QString& id : xdotool({"search", "--onlyvisible", "--name", "."}).split(u'\n', Qt::SkipEmptyParts))
                 showing << xdotool({"getwindowname", id}).trimmed();
-            ADD_FAILURE() << "no \"" << title.toStdString() << "\" dialog; showing: " << showing.join(" | ").toStdString();
+            const QString shot = Build + "/tests/tools/screenshots/no-dialog.png";
+            display_.run("import", {"-window", "root", shot});
+            ADD_FAILURE() << "no \"" << title.toStdString() << "\" dialog; showing: " << showing.join(" | ").toStdString()
+                          << " (screenshot: " << shot.toStdString() << ")";
             return false;
         }
         xdotool({"windowfocus", "--sync", dialog, "key", "ctrl+a", "type", "--delay", "10", path});
@@ -150,11 +153,25 @@ QStringList processesOf(pid_t group)
         if (!pid.front().isDigit() || !stat.open(QIODevice::ReadOnly)) continue;
         const QByteArray s = stat.readAll();
         const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');  // state, ppid, pgrp, …
-        if (fields.size() > 2 && fields[2].toLongLong() == group) {
+        // A zombie has ended already; its parent has not yet collected it.
+        if (fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z") {
             QFile cmd("/proc/" + pid + "/cmdline");
             cmd.open(QIODevice::ReadOnly);
             found << pid + ": " + QString::fromLocal8Bit(cmd.readAll().replace('\0', ' '));
         }
+    }
+    return found;
+}
+
+//! What is left of the process group once its processes have had `limitMs` to end.
+QStringList processesLeftOf(pid_t group, int limitMs = 3000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QStringList found = processesOf(group);
+    while (!found.isEmpty() && clock.elapsed() < limitMs) {
+        QThread::msleep(50);
+        found = processesOf(group);
     }
     return found;
 }
@@ -200,6 +217,13 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
     std::cout << "screenshot: " << (shots + "/demo.png").toStdString() << "\n";
     ASSERT_TRUE(waitFor([&] { return said("tandrel-gt3sim: dump"); }, 60000)) << output_.toStdString();
     QThread::msleep(1000);  // the last message reaches Tandrel
+    // A cycle the server reported late while the dump came in is told in a box, as it
+    // may have cost MIDI data; with no xrun there must be none.
+    if (const QString box = window("^Tandrel$", 500); !box.isEmpty()) {
+        ASSERT_GT(jack.xruns(), 0) << "a box with no xrun behind it";
+        std::cout << "an xrun during the dump was told; the box is closed\n";
+        keys(box, "Return");
+    }
 
     ASSERT_TRUE(chooseFile(tandrel, Save, "Save GT-3 bulk dump", saved)) << "JACK xruns: " << jack.xruns();
     ASSERT_TRUE(waitFor([&] { return QFileInfo(saved).size() == DumpBytes; }, 10000));
@@ -223,7 +247,7 @@ TEST_F(DemoSession, RoundTripThroughTheSimulatedGt3EndsCleanly)
     click(tandrel, Quit);
     ASSERT_TRUE(demo_.waitForFinished(20000)) << "the demo went on after Tandrel closed";
     EXPECT_EQ(demo_.exitCode(), 0);
-    EXPECT_EQ(processesOf(group), QStringList());
+    EXPECT_EQ(processesLeftOf(group), QStringList());
     for (const QString& port : jack.ports())
         EXPECT_FALSE(port.contains("GT-3") || port.startsWith("Tandrel")) << port.toStdString() << " is still there";
     EXPECT_EQ(readBytes(stored), before) << "the demo changed the user's settings";
@@ -252,7 +276,7 @@ TEST_F(DemoSession, WithNoMidiSystemRunsItsOwnJackServerAndEndsIt)
         ASSERT_FALSE(tandrel.isEmpty()) << e.name << ": Tandrel never showed";
         e.end(tandrel);
         ASSERT_TRUE(demo_.waitForFinished(20000)) << e.name << ": the demo went on";
-        EXPECT_EQ(processesOf(group), QStringList()) << e.name;
+        EXPECT_EQ(processesLeftOf(group), QStringList()) << e.name;
         EXPECT_EQ(QDir("/dev/shm").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).filter("tandrel-demo"),
                   QStringList()) << e.name << ": the JACK server left its files";
     }
