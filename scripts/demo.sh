@@ -26,7 +26,14 @@ stop() {
 cleanup() {
   stop "$app_pid"
   stop "$sim_pid"
-  stop "$jackd_pid"
+  if [ -n "$jackd_pid" ]; then
+    stop "$jackd_pid"
+    # A server that had to be killed leaves its semaphores and shared memory behind;
+    # the name is this demo's own, so whatever carries it is ours to remove.
+    for f in /dev/shm/jack*; do
+      case $f in *"_${JACK_DEFAULT_SERVER}_"* | *"-${JACK_DEFAULT_SERVER}"*) rm -f "$f" ;; esac
+    done
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
