@@ -15,8 +15,6 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include <cmath>
-
 namespace tandrel {
 
 namespace {
@@ -31,37 +29,6 @@ QFont makeFont(const QString& family, double points, bool bold)
     f.setPointSizeF(points);
     f.setBold(bold);
     return f;
-}
-
-// Where the named face is missing its stand-in may be wider: the largest size, in
-// half points down from the named one, at which the caption fits `room`. Every size
-// measured loads a font of its own, which start-up waits for, so the search starts
-// from the size the first measure scales to rather than stepping down from the top.
-QFont FitCaption(const QFont& named, const QString& caption, qreal room)
-{
-    constexpr qreal kStep = 0.5, kSmallest = 6;
-    const auto fits = [&](qreal points) {
-        QFont f = named;
-        f.setPointSizeF(points);
-        return QFontMetricsF(f).horizontalAdvance(caption) <= room;
-    };
-    const qreal top = named.pointSizeF();
-    const qreal width = QFontMetricsF(named).horizontalAdvance(caption);
-    qreal points = top;
-    if (width > room && top > kSmallest) {
-        // Widths are near proportional to the size: start a step above the scaled
-        // size, climb while the next step up still fits (hinting rounds), then step
-        // down until it fits.
-        const qreal steps = std::floor((top - top * room / width) / kStep) - 1;
-        points = top - std::max<qreal>(steps, 1) * kStep;
-        while (points + kStep < top && fits(points + kStep))
-            points += kStep;
-        while (points > kSmallest && !fits(points))
-            points -= kStep;
-    }
-    QFont fitted = named;
-    fitted.setPointSizeF(points);
-    return fitted;
 }
 
 }  // namespace
@@ -96,7 +63,13 @@ void frmMain::buildControls()
     auto button = [this](const QString& caption, QRect geometry, const QFont& f) {
         auto* b = new QPushButton(caption, this);
         b->setGeometry(geometry);
-        b->setFont(FitCaption(f, caption, geometry.width() - 8));
+        // Where the named face is missing its stand-in may be wider: shrink the
+        // caption until it fits its button with a little margin.
+        QFont fitted = f;
+        while (fitted.pointSizeF() > 6
+               && QFontMetricsF(fitted).horizontalAdvance(caption) > geometry.width() - 8)
+            fitted.setPointSizeF(fitted.pointSizeF() - 0.5);
+        b->setFont(fitted);
         return b;
     };
     const QFont big = makeFont(QStringLiteral("Tahoma"), 14.25, true);
