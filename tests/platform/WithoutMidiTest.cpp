@@ -1,12 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The ports' parts that need no MIDI system. Input: the queue's reassembly (the wake-up,
-// delivery and overflow rules are checked against a model by fuzz/InputQueueFuzzer), the
-// lock-free hand-over from JACK's realtime thread, the ALSA reader's address. Output: the pacing.
+// The platform layer with no MIDI system. The ports' parts: the input queue's reassembly
+// (the wake-up, delivery and overflow rules are checked against a model by
+// fuzz/InputQueueFuzzer), the lock-free hand-over from JACK's realtime thread, the ALSA
+// reader's address, the output's pacing. The production ports where neither ALSA nor
+// JACK answers, and the production message boxes.
 #include "platform/AlsaSeqReader.h"
 #include "platform/MidiByteRing.h"
+#include "platform/MidiErrors.h"
 #include "platform/MidiInputQueue.h"
+#include "platform/MidiPorts.h"
 #include "platform/OutputPacer.h"
+#include "platform/QtServices.h"
 #include "platform/RealtimeHandOver.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -388,6 +402,132 @@ TEST(AlsaSeqReaderTest, FindsTheSequencerAddressAtTheEndOfRtMidisPortName)
             EXPECT_EQ(client, row.client) << row.name;
             EXPECT_EQ(port, row.port) << row.name;
         }
+    }
+}
+
+TEST(NoMidiSystemTest, SaysSoOnceNamingBothSystemsAndCarriesOn)
+{
+    const auto settle = [] {
+        for (QDeadlineTimer deadline(300); !deadline.hasExpired();) QCoreApplication::processEvents();
+    };
+    QTemporaryDir dir;
+    QFile conf(dir.filePath("alsa.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    qputenv("ALSA_CONFIG_PATH", QFile::encodeName(conf.fileName()));
+    qputenv("JACK_DEFAULT_SERVER", "tandrel-nowhere-" + QByteArray::number(QCoreApplication::applicationPid()));
+    qunsetenv("TANDREL_MIDI_API");
+    const auto in = CreateMIDIInput();
+    const auto out = CreateMIDIOutput();
+    std::vector<std::pair<std::int16_t, QString>> reported;
+    in->events.Error = out->events.Error = [&](std::int16_t c, const QString& text) { reported.emplace_back(c, text); };
+    EXPECT_EQ(in->DeviceCount() + out->DeviceCount(), 0);
+    // Start-up, as the main window runs it.
+    in->setSysexBufferSize(125000);
+    in->setDeviceID(0);
+    in->setCommand(MIDIInput::Open);
+    for (int status : {249, 176, 192, 254, 248}) in->setFilter(status, true);
+    out->setDeviceID(MIDIOutput::MidiMapper);
+    out->setCommand(MIDIOutput::Close);
+    out->setCommand(MIDIOutput::Open);
+    in->setCommand(MIDIInput::Start);
+    settle();
+    ASSERT_EQ(reported.size(), 1u);
+    const auto& [first, text] = reported[0];
+    EXPECT_EQ(first, code(MidiError::NoMidiSystem));
+    EXPECT_TRUE(text.contains("ALSA") && text.contains("JACK")) << text.toStdString();
+    EXPECT_EQ(in->State() + out->State(), 0) << "both ports closed";
+
+    // Everything else the program does with the ports goes by without a word.
+    for (std::int16_t c : {MIDIInput::Stop, MIDIInput::Close, MIDIInput::Open, MIDIInput::Start, MIDIInput::DiscardOldest})
+        in->setCommand(c);
+    out->setCommand(MIDIOutput::Close);
+    out->setCommand(MIDIOutput::Open);
+    settle();
+    EXPECT_EQ(reported.size(), 1u);
+
+    // A send to the closed output is reported once, not once per message.
+    const ByteString message("\xF0\x41\x10\x00\x1B\x12\x00\x00\x00\x00\x00\xF7", 12);
+    for (int i = 0; i < 3; ++i) {
+        out->setMessageData(message);
+        out->setCommand(MIDIOutput::Transmit);
+        EXPECT_EQ(out->MessageData(), ByteString()) << "reads back what was handed over: nothing";
+    }
+    settle();
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_EQ(reported[1].first, code(MidiError::PortNotOpen));
+
+    // Values a port cannot take are reported as code 7.
+    const std::vector<std::pair<const char*, std::function<void()>>> invalid = {
+        {"input command 3", [&] { in->setCommand(3); }},
+        {"output command 4", [&] { out->setCommand(4); }},
+        {"filter of 256", [&] { in->setFilter(256, true); }},
+        {"filter of -1", [&] { in->setFilter(-1, false); }},
+        {"buffer of 0 bytes", [&] { in->setSysexBufferSize(0); }},
+    };
+    for (const auto& [name, act] : invalid) {
+        SCOPED_TRACE(name);
+        reported.clear();
+        act();
+        settle();
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_EQ(reported[0].first, code(MidiError::InvalidValue));
+    }
+}
+
+struct Seen {
+    QString title;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+//! Shows a box of `style` and presses `key` in it once it is up.
+int answer(int style, Qt::Key key, Seen& seen)
+{
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = {box->windowTitle(), box->standardButtons(),
+                box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton, box->icon()};
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(box, &press);
+    });
+    QtMessageBoxes boxes;
+    return boxes.MsgBox(QStringLiteral("Send anyway?"), style, QStringLiteral("Tandrel"));
+}
+
+TEST(QtMessageBoxes, EachStyleShowsItsButtonsAndAnswersEnterAndEsc)
+{
+    using B = QMessageBox;
+    const struct {
+        const char* what;
+        int style;
+        Qt::Key key;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton byDefault;
+        QMessageBox::Icon icon;
+        int answer;
+    } cases[] = {
+        {"warning, Enter", MessageBoxes::vbYesNoWarningDefaultNo, Qt::Key_Return, B::Yes | B::No, B::No, B::Warning,
+         MessageBoxes::vbNo},
+        {"warning, Esc", MessageBoxes::vbYesNoWarningDefaultNo, Qt::Key_Escape, B::Yes | B::No, B::No, B::Warning,
+         MessageBoxes::vbNo},
+        {"question, Enter", MessageBoxes::vbYesNoCancelQuestion, Qt::Key_Return, B::Yes | B::No | B::Cancel, B::Yes,
+         B::Question, MessageBoxes::vbYes},
+        {"question, Esc", MessageBoxes::vbYesNoCancelQuestion, Qt::Key_Escape, B::Yes | B::No | B::Cancel, B::Yes,
+         B::Question, MessageBoxes::vbCancel},
+        {"OK only, Enter", MessageBoxes::vbOKOnly, Qt::Key_Return, B::Ok, B::NoButton, B::NoIcon, MessageBoxes::vbOK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Seen seen;
+        EXPECT_EQ(answer(c.style, c.key, seen), c.answer);
+        EXPECT_EQ(seen.title, "Tandrel");
+        EXPECT_EQ(seen.buttons, c.buttons);
+        if (c.byDefault != B::NoButton) {
+            EXPECT_EQ(seen.byDefault, c.byDefault);
+        }
+        EXPECT_EQ(seen.icon, c.icon);
     }
 }
 
