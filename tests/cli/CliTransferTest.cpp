@@ -51,13 +51,6 @@ CliRun Finish(QProcess& cli, std::chrono::milliseconds limit = 60s)
 
 CliRun RunCli(const QStringList& args) { return Finish(*StartCli(args)); }
 
-//! A generated GT-3 dump of `size` bytes, in `path`; its message count.
-long long Generate(const QString& path, int size, int seed)
-{
-    const QByteArray dump = generateDump(path, size, seed);
-    return std::count(dump.begin(), dump.end(), '\xF7');
-}
-
 //! Spoils the checksum of the message that ends at the `n`th F7.
 void SpoilChecksum(const QString& path, int n)
 {
@@ -100,7 +93,7 @@ TEST_F(CliTransfer, ReceiveSavesWhatArrivesAndJudgesIt)
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         const QString sent = dir.filePath("sent.syx"), saved = dir.filePath("saved.syx");
-        ASSERT_GT(Generate(sent, 6000, 3), 2);
+        ASSERT_GT(generateDump(sent, 6000, 3).count('\xF7'), 2);
         if (row.damaged) SpoilChecksum(sent, 2);
         CliRun run;
         // A cycle the loaded server reported late spoils a run, and the CLI says so:
@@ -123,7 +116,7 @@ TEST_F(CliTransfer, FailuresEndWithTheirExitCodes)
 {
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx"), damaged = dir.filePath("damaged.syx");
-    Generate(dump, 3000, 5);
+    ASSERT_FALSE(generateDump(dump, 3000, 5).isEmpty());
     QFile::copy(dump, damaged);
     SpoilChecksum(damaged, 1);
     auto rx = startGt3sim({"receive", dir.filePath("heard.syx"), "--name", "gt3rx", "--idle-ms", "60000", "--timeout-ms", "60000"});
@@ -167,7 +160,7 @@ TEST_F(CliTransfer, CtrlCStopsTheSendBetweenMessagesAndClosesThePort)
 {
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
-    const long long messages = Generate(dump, 60000, 9);  // about 20 s at DIN pace
+    const long long messages = generateDump(dump, 60000, 9).count('\xF7');  // about 20 s at DIN pace
     auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--idle-ms", "1500", "--timeout-ms", "60000"});
     ASSERT_TRUE(jack->waitForPort("gt3rx:in"));
     auto cli = StartCli({"send", dump, "--to", "gt3rx", "--pacing", "din"});
@@ -202,7 +195,7 @@ TEST_F(CliTransfer, SendsTheSameBytesWithTheSamePacingAsTheWindow)
     qunsetenv("TANDREL_MIDI_PAUSE_MS");
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx");
-    const long long messages = Generate(dump, 4000, 11);
+    const long long messages = generateDump(dump, 4000, 11).count('\xF7');
     ASSERT_GT(messages, 2);
 
     // What gt3sim heard of one send, judged: its summary.
@@ -251,7 +244,7 @@ TEST_F(CliTransfer, PortsListsDevicesAndSendUsesTheStoredOne)
 {
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.syx"), heard = dir.filePath("heard.syx");
-    const long long messages = Generate(dump, 2000, 13);
+    const long long messages = generateDump(dump, 2000, 13).count('\xF7');
     auto rx = startGt3sim({"receive", heard, "--name", "gt3rx", "--expect-messages", QString::number(messages),
                            "--timeout-ms", "60000"});
     ASSERT_TRUE(jack->waitForPort("gt3rx:in"));
