@@ -71,8 +71,9 @@ protected:
 
 TEST_F(RtMidiJackTest, InputDeliversEveryMessageByteExactFilteredAndCutOnlyBeyondTheBuffer)
 {
-    const ByteString dump = generate(125000), whole = oneMessage(20000), big = oneMessage(130000);
-    ASSERT_GT(messagesOf(dump).size(), 300u);
+    // A whole dump from a device is received by the CLI and window tests; a message below the
+    // buffer's size arrives whole in the first piece of the one above it.
+    const ByteString big = oneMessage(130000);
     // A clock tick inside a System Exclusive message, and every kind the start-up filters name.
     const ByteString mixed = "\xF0\x01\x02\xF8\x03\xF7\x90\x40\x7F\xF8\xB0\x07\x64\xFE\xC0\x05\xF9"
                              "\xF0\x7E\x7F\x06\x01\xF7\xE0\x00\x40\xFC"s;
@@ -83,8 +84,6 @@ TEST_F(RtMidiJackTest, InputDeliversEveryMessageByteExactFilteredAndCutOnlyBeyon
         std::vector<ByteString> expected;
     };
     const std::vector<Case> cases = {
-        {"a 125000-byte dump", dump, {}, messagesOf(dump)},
-        {"one 20000-byte message arrives whole", whole, {}, {whole}},
         {"one 130000-byte message arrives in pieces", big, {}, {big.substr(0, 125000), big.substr(125000)}},
         {"the start-up filters", mixed, {249, 176, 192, 254, 248},
          {"\xF0\x01\x02\x03\xF7"s, "\x90\x40\x7F"s, "\xF0\x7E\x7F\x06\x01\xF7"s, "\xE0\x00\x40"s, "\xFC"s}},
