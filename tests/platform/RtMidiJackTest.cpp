@@ -3,6 +3,7 @@
 // other end.
 #include "platform/MidiPorts.h"
 #include "platform/RtMidiOutput.h"
+#include "setup/PortOpening.h"
 #include "support/JackServer.h"
 
 #include <QCoreApplication>
@@ -22,16 +23,9 @@ using namespace std::string_literals;
 
 namespace {
 
+//! The names of a port's devices: QStringList::indexOf gives a device's number.
 template <class Port>
-QStringList deviceNames(Port& port)  // QStringList::indexOf gives a device's number
-{
-    QStringList names;
-    for (std::int16_t id = 0; id < port.DeviceCount(); ++id) {
-        port.setDeviceID(id);
-        names << port.DeviceName();
-    }
-    return names;
-}
+QStringList deviceNames(Port& port) { return ListDevices(port, 0); }
 
 //! One System Exclusive message of `size` bytes.
 ByteString oneMessage(std::size_t size) { return '\xF0' + ByteString(size - 2, '\x11') + '\xF7'; }
