@@ -7,6 +7,7 @@
 #include "support/JackServer.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -236,6 +237,38 @@ TEST_F(RtMidiJackTest, AReopenedInputStartsFromACleanParser)
         peek = false;
         play(c.after);
         EXPECT_EQ(got, std::vector<ByteString>{whole});
+    }
+}
+
+// Device −1 is a port of Tandrel's own named "Tandrel", there only while it is chosen: whatever
+// listens to it must not go on hearing what is sent to a device chosen after it.
+TEST_F(RtMidiJackTest, TheVirtualPortIsThereOnlyWhileChosenAndAlwaysByItsName)
+{
+    auto rx = startGt3sim({"receive", file("received.syx"), "--name", "rx", "--timeout-ms", "20000"});
+    ASSERT_TRUE(jack_->waitForPort("rx:in"));
+    const auto ownPorts = [&] { return jack_->ports().filter(QRegularExpression("^Tandrel:")); };
+    // The choices opened in turn: −1 is the virtual port, 0 gt3sim.
+    const std::pair<const char*, std::vector<std::int16_t>> cases[] = {
+        {"Tandrel, then a device", {MIDIOutput::MidiMapper, 0}},
+        {"a device, then Tandrel", {0, MIDIOutput::MidiMapper}},
+        {"Tandrel, a device, Tandrel again", {MIDIOutput::MidiMapper, 0, MIDIOutput::MidiMapper}},
+    };
+    for (const auto& [name, choices] : cases) {
+        SCOPED_TRACE(name);
+        RtMidiOutput out;
+        std::vector<QString> errors;
+        out.events.Error = [&](std::int16_t, const QString& text) { errors.push_back(text); };
+        for (const std::int16_t id : choices) {
+            SCOPED_TRACE(id);
+            out.setDeviceID(id);
+            out.setCommand(MIDIOutput::Open);
+            ASSERT_EQ(out.State(), MIDIOutput::Opened);
+            EXPECT_EQ(ownPorts(), QStringList{id == MIDIOutput::MidiMapper ? "Tandrel:Tandrel" : "Tandrel:out"});
+        }
+        out.setCommand(MIDIOutput::Close);
+        EXPECT_EQ(ownPorts(), QStringList{});
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
     }
 }
 
