@@ -1,23 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// alsa_seq_tap: records what the ALSA sequencer delivers from one port, twice over
-// and at the same time: through a plain alsa-lib client of its own ("tap") and
-// through Tandrel's AlsaSeqReader ("ours"). When a dump arrives altered, the two
-// records tell whether the sequencer delivered it so or our reader changed it.
-// With --listen instead of --from it is a destination: a client of that name with
-// a port "in" that a sender connects to, on which the kernel stamps every event
-// with the time it arrived (a real-time queue of its own), so a sender's pacing can
-// be read without this program's own lateness in it.
+// alsa_seq_tap: records what the ALSA sequencer delivers from one port through a plain
+// alsa-lib client of its own, to judge Tandrel's receive against. With --listen instead
+// of --from it is a destination: a client of that name with a port "in" that a sender
+// connects to, on which the kernel stamps every event with the time it arrived (a
+// real-time queue of its own), so a sender's pacing can be read without this program's
+// own lateness in it.
 //
-//   alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]
+//   alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--events FILE] [--idle-ms MS]
 //   alsa_seq_tap --clock-check N      how far those stamps stray (see clockCheck)
 //
-// Prints "ready=1" once both are subscribed, then, when N bytes have come to both or
-// nothing came for MS milliseconds, key=value lines: tap_bytes, tap_lost, tap_other
-// (events that were not SysEx), ours_bytes, ours_lost. --events writes one line per
-// event the tap read: the offset of its first byte, its length and its type, and
-// with --listen the kernel's arrival time in ns.
-#include "platform/AlsaSeqReader.h"
-
+// Prints "ready=1" once subscribed, then, when N bytes have come or nothing came for MS
+// milliseconds, key=value lines: tap_bytes, tap_lost, tap_other (events that were not
+// SysEx). --events writes one line per event: the offset of its first byte, its length
+// and its type, and with --listen the kernel's arrival time in ns.
 #include <alsa/asoundlib.h>
 
 #include <poll.h>
@@ -39,7 +34,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-    std::string from, listen, tap, ours, events;
+    std::string from, listen, tap, events;
     std::size_t bytes = 0;
     int idleMs = 3000;
 };
@@ -52,12 +47,11 @@ bool parse(int argc, char** argv, Options* o)
         else if (key == "--listen") o->listen = value;
         else if (key == "--bytes") o->bytes = std::stoul(value);
         else if (key == "--tap") o->tap = value;
-        else if (key == "--ours") o->ours = value;
         else if (key == "--events") o->events = value;
         else if (key == "--idle-ms") o->idleMs = std::stoi(value);
         else return false;
     }
-    return o->from.empty() != o->listen.empty() && (o->ours.empty() || o->listen.empty()) && !o->tap.empty() && o->bytes > 0;
+    return o->from.empty() != o->listen.empty() && !o->tap.empty() && o->bytes > 0;
 }
 
 //! The address of the first port whose name contains `name`.
@@ -82,8 +76,28 @@ bool findPort(snd_seq_t* seq, const std::string& name, int* client, int* port)
     return false;
 }
 
-//! The plain reader: the largest pool, a large buffer, the same priority as ours,
-//! and nothing but a copy of each event's bytes.
+//! Creates `seq`'s port "in" that others send to; `stamped`: on a real-time queue of its
+//! own, on which the kernel stamps each event with its arrival. The port, or −1.
+int createInPort(snd_seq_t* seq, bool stamped)
+{
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_port_info_alloca(&info);
+    snd_seq_port_info_set_name(info, "in");
+    snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (stamped) {
+        // Starting the queue is an event this client sends: the client is duplex.
+        const int queue = snd_seq_alloc_queue(seq);
+        if (queue < 0 || snd_seq_start_queue(seq, queue, nullptr) < 0 || snd_seq_drain_output(seq) < 0) return -1;
+        snd_seq_port_info_set_timestamping(info, 1);
+        snd_seq_port_info_set_timestamp_real(info, 1);
+        snd_seq_port_info_set_timestamp_queue(info, queue);
+    }
+    return snd_seq_create_port(seq, info) < 0 ? -1 : snd_seq_port_info_get_port(info);
+}
+
+//! The plain reader: the largest pool, a large buffer, the same priority as Tandrel's
+//! reader, and nothing but a copy of each event's bytes.
 struct Tap {
     snd_seq_t* seq = nullptr;
     snd_midi_event_t* decoder = nullptr;
@@ -97,26 +111,14 @@ struct Tap {
     //! stamping what arrives.
     bool open(const char* name, int client, int port)
     {
-        // Duplex: starting the stamping queue is an event this client sends.
         if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) return false;
         snd_seq_set_client_name(seq, name);
         snd_seq_set_client_pool_input(seq, 2000);
         snd_seq_set_input_buffer_size(seq, 256 * 1024);
-        snd_seq_port_info_t* info = nullptr;
-        snd_seq_port_info_alloca(&info);
-        snd_seq_port_info_set_name(info, "in");
-        snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
-        snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         stamped = client < 0;
-        if (stamped) {
-            const int queue = snd_seq_alloc_queue(seq);
-            if (queue < 0 || snd_seq_start_queue(seq, queue, nullptr) < 0 || snd_seq_drain_output(seq) < 0) return false;
-            snd_seq_port_info_set_timestamping(info, 1);
-            snd_seq_port_info_set_timestamp_real(info, 1);
-            snd_seq_port_info_set_timestamp_queue(info, queue);
-        }
-        if (snd_seq_create_port(seq, info) < 0 || snd_midi_event_new(256, &decoder) < 0) return false;
-        return stamped || snd_seq_connect_from(seq, snd_seq_port_info_get_port(info), client, port) >= 0;
+        const int in = createInPort(seq, stamped);
+        if (in < 0 || snd_midi_event_new(256, &decoder) < 0) return false;
+        return stamped || snd_seq_connect_from(seq, in, client, port) >= 0;
     }
 
     void run(const std::atomic<bool>& stop)
@@ -186,17 +188,8 @@ int clockCheck(int count)
     if (snd_seq_open(&in, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0 || snd_seq_open(&out, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
         return 1;
     snd_seq_set_client_name(in, "clock");
-    const int queue = snd_seq_alloc_queue(in);
-    snd_seq_port_info_t* info = nullptr;
-    snd_seq_port_info_alloca(&info);
-    snd_seq_port_info_set_name(info, "in");
-    snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
-    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    snd_seq_port_info_set_timestamping(info, 1);
-    snd_seq_port_info_set_timestamp_real(info, 1);
-    snd_seq_port_info_set_timestamp_queue(info, queue);
-    if (queue < 0 || snd_seq_start_queue(in, queue, nullptr) < 0 || snd_seq_drain_output(in) < 0 || snd_seq_create_port(in, info) < 0)
-        return 1;
+    const int inPort = createInPort(in, true);
+    if (inPort < 0) return 1;
     const int from = snd_seq_create_simple_port(out, "out", SND_SEQ_PORT_CAP_READ, SND_SEQ_PORT_TYPE_APPLICATION);
     std::vector<double> stamped, measured;
     long long longestWriteUs = 0;
@@ -208,7 +201,7 @@ int clockCheck(int count)
         snd_seq_event_t event;
         snd_seq_ev_clear(&event);
         snd_seq_ev_set_source(&event, from);
-        snd_seq_ev_set_dest(&event, snd_seq_client_id(in), snd_seq_port_info_get_port(info));
+        snd_seq_ev_set_dest(&event, snd_seq_client_id(in), inPort);
         snd_seq_ev_set_direct(&event);
         snd_seq_ev_set_sysex(&event, sizeof sysex, sysex);
         const Clock::time_point before = Clock::now();
@@ -243,7 +236,7 @@ int main(int argc, char** argv)
     if (argc == 3 && std::string(argv[1]) == "--clock-check") return clockCheck(std::stoi(argv[2]));
     Options o;
     if (!parse(argc, argv, &o)) {
-        std::fprintf(stderr, "usage: alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--ours FILE] [--events FILE] [--idle-ms MS]\n");
+        std::fprintf(stderr, "usage: alsa_seq_tap (--from NAME | --listen CLIENT) --bytes N --tap FILE [--events FILE] [--idle-ms MS]\n");
         return 2;
     }
     Tap tap;
@@ -263,25 +256,6 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::mutex oursLock;
-    std::vector<unsigned char> ours;
-    std::atomic<std::size_t> oursLost{0};
-    tandrel::AlsaSeqReader reader(
-        [&](const unsigned char* data, std::size_t size) {
-            std::lock_guard<std::mutex> hold(oursLock);
-            ours.insert(ours.end(), data, data + size);
-        },
-        [&](std::size_t events) { oursLost += events; });
-    std::string error;
-    if (!o.ours.empty() && !reader.open("ours", client, port, &error)) {
-        std::fprintf(stderr, "alsa_seq_tap: %s\n", error.c_str());
-        return 1;
-    }
-    const auto oursSize = [&] {
-        std::lock_guard<std::mutex> hold(oursLock);
-        return ours.size();
-    };
-
     tap.logEvents = !o.events.empty();
     std::atomic<bool> stop{false};
     std::thread thread([&] { tap.run(stop); });
@@ -295,21 +269,18 @@ int main(int argc, char** argv)
     Clock::time_point moved = Clock::now();
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const std::size_t a = tap.size(), b = o.ours.empty() ? o.bytes : oursSize();
-        if (a >= o.bytes && b >= o.bytes) break;
-        if (a + b != last) last = a + b, moved = Clock::now();
+        const std::size_t got = tap.size();
+        if (got >= o.bytes) break;
+        if (got != last) last = got, moved = Clock::now();
         if (Clock::now() - moved > std::chrono::milliseconds(o.idleMs)) break;
     }
     stop = true;
     thread.join();
-    reader.close();
 
     std::lock_guard<std::mutex> hold(tap.lock);
     bool ok = write(o.tap, tap.bytes.data(), tap.bytes.size());
     if (!o.events.empty()) ok = write(o.events, tap.events.data(), tap.events.size()) && ok;
-    if (!o.ours.empty()) ok = write(o.ours, ours.data(), ours.size()) && ok;
     std::printf("tap_bytes=%zu\ntap_lost=%zu\ntap_other=%zu\n", tap.bytes.size(), tap.lost, tap.other);
-    if (!o.ours.empty()) std::printf("ours_bytes=%zu\nours_lost=%zu\n", ours.size(), oursLost.load());
     snd_midi_event_free(tap.decoder);
     snd_seq_close(tap.seq);
     return ok ? 0 : 1;

@@ -1,21 +1,14 @@
 #!/bin/sh
-# Runs one command inside a small QEMU guest that has a real ALSA sequencer:
-# Debian's own kernel with snd-seq, snd-seq-dummy and snd-virmidi (two VirMIDI
-# ports, "VirMIDI 0-0" and "VirMIDI 0-1", backed by hw:0,0 and hw:0,1), and this
-# machine's root file system mounted read-only, so the command is the host's own
-# build and tools. Prints the command's output and exits with its status.
+# Runs one command inside a small QEMU guest with a real ALSA sequencer: Debian's own
+# kernel with snd-virmidi ("VirMIDI 0-0" and "VirMIDI 0-1", backed by hw:0,0 and
+# hw:0,1), and this machine's root file system mounted read-only, so the command is
+# the host's own build and tools. Prints the command's output, exits with its status.
 #
 #   sh tests/alsa/guest.sh [--timeout SECONDS] [--share DIR] -- COMMAND [ARG]...
 #
-# --share names a host folder the command may write (under the same path in the
-# guest); /tmp in the guest is a fresh tmpfs otherwise. The environment of this
-# script goes in with the command, less what only makes sense on the host.
-# Exits 77 when the guest cannot start here (no QEMU, kernel or busybox), with the
-# reason, unless CI is set: there that is a failure.
-#
-# The command may have the card loaded again with other options, say
-# `echo midi_devs=4 > /tmp/.guest-virmidi`, then wait for /tmp/.guest-virmidi.done
-# ("ok", or why not); every port on the card must be closed first.
+# --share: a host folder the command may write, under the same path; the guest's /tmp
+# is its own. The environment goes in with the command, less the host's own parts.
+# Exits 77 with the reason when the guest cannot start here, 1 if CI is set.
 set -eu
 
 timeout=240
@@ -45,8 +38,7 @@ moddir="/lib/modules/$release"
 [ -d "$moddir" ] || cannot "no modules for $release in /lib/modules"
 [ -r "$kernel" ] || cannot "$kernel is not readable"
 
-# In load order; the sound ones last, with their options. snd-hrtimer is the
-# sequencer queues' default timer (a desktop loads it on demand): without it they
+# In load order. snd-hrtimer is the sequencer queues' default timer: without it they
 # fall back to the 4 ms system tick, and stamps taken on a queue stray as far.
 modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache
          9pnet 9pnet_virtio 9p soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-midi-event
@@ -107,10 +99,9 @@ if [ -n "$tree" ]; then
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 tree "/host$tree" || echo "guest: no tree"
 fi
 cp /mnt/env /host/tmp/.guest-env
-# The command may ask, between two starts of its program, for the virtual card
-# with other options (more ports, fewer): it writes them as one line into the
-# FIFO /tmp/.guest-virmidi and waits for /tmp/.guest-virmidi.done, which says "ok"
-# or why not. The modules live out here, beyond the command's chroot.
+# The command may ask for the virtual card again with other options (every port on it
+# closed): it writes them as one line into the FIFO /tmp/.guest-virmidi and waits for
+# /tmp/.guest-virmidi.done, "ok" or why not. The modules live outside its chroot.
 mkfifo /host/tmp/.guest-virmidi
 (
   while :; do
@@ -185,8 +176,7 @@ if [ -n "$tree" ]; then
   shareopt="$shareopt -virtfs local,path=$tree,mount_tag=tree,security_model=none,multidevs=remap"
 fi
 
-# TCG only: KVM does not boot here. Two CPUs, so the command and the sequencer's
-# work can run side by side.
+# TCG only: KVM does not boot here. Two CPUs: the command and the sequencer side by side.
 # shellcheck disable=SC2086
 timeout -k 5 "$timeout" qemu-system-x86_64 -accel tcg -smp 2 -m 1G -nographic -no-reboot \
   -kernel "$kernel" -initrd "$initrd" \
