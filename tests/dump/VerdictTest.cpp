@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The verifier against gt3sim's dumps and the same dumps damaged in known places
-// (tests/cli checks it on real instruments' files); then its verdict in the window: the lamp, the details window and the question before Send,
-// on the real window over doubled services.
+// (tests/cli checks it on real instruments' files); then its verdict on the real
+// window over doubled services: the lamp, the details window and the question before
+// Send, offscreen and photographed on a private X server.
 #include "Dt1.h"
 #include "app/DumpDetailsWindow.h"
 #include "app/VerdictLamp.h"
 #include "dump/DumpVerifier.h"
 #include "dump/DumpWindow.h"
 #include "support/Helpers.h"
-#include "support/LampColour.h"
+#include "support/PrivateDisplay.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -172,11 +174,26 @@ const ByteString kDamaged = [] {
     return d;
 }();
 
-//! Which of the lamp's colours its painted face shows, read from its pixels.
+//! Which of the verdict lamp's colours a pixel of its lens shows, by hue; the pixel's
+//! own name when it is none of them.
+QString lampColour(const QColor& c)
+{
+    const double hue = c.hueF();
+    if (c.valueF() < 0.45)
+        return "dark";
+    if (hue > 0.25 && hue < 0.45)
+        return "green";
+    if (hue > 0.07 && hue < 0.17)
+        return "amber";
+    if (hue >= 0 && (hue < 0.03 || hue > 0.97))
+        return "red";
+    return c.name();
+}
+
+//! The colour the lamp's painted face shows, above the glyph, inside the bezel.
 QString paintedColour(VerdictLamp& lamp)
 {
     const QImage face = lamp.grab().toImage();
-    // Above the glyph, inside the bezel.
     return lampColour(face.pixelColor(face.width() / 2, face.height() / 5));
 }
 
@@ -371,6 +388,86 @@ TEST(SendQuestion, OnlyADamagedDumpAsksAndNoSendsNothing)
             EXPECT_EQ(f.w->statusText(), "Sent sysex to GT-3--ready to Receive or Open");
         }
     }
+}
+
+//! Rows of the details table tinted as damaged: pixel rows mostly in the pink.
+int pinkLines(const QImage& image)
+{
+    int lines = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        int pink = 0;
+        for (int x = 0; x < image.width(); ++x)
+            pink += image.pixelColor(x, y) == QColor(255, 205, 205);
+        lines += pink > image.width() / 2;
+    }
+    return lines;
+}
+
+// The window in each lamp state and the details window of a damaged dump on a private
+// X server, photographed from outside with ImageMagick's import and looked at here; the
+// pictures stay in the build folder, under tests/app/screenshots/, for a person to look
+// at too. This program shows them itself, run again on that server.
+TEST(VerdictScreens, EachLampStateAndTheDetailsWindowOnARealXServer)
+{
+    if (const QString into = qEnvironmentVariable("TANDREL_PHOTOGRAPH_INTO"); !into.isEmpty()) {
+        const auto photograph = [&](QWidget& w, const QString& name) {
+            runEventsFor(std::chrono::milliseconds(400));
+            const QString screen = into + "/screen.png";
+            ASSERT_EQ(QProcess::execute("import", {"-window", "root", screen}), 0);
+            ASSERT_TRUE(QImage(screen).copy(w.frameGeometry()).save(into + '/' + name + ".png"));
+            QFile::remove(screen);
+        };
+        Fixture f;
+        f.w->move(40, 40);
+        f.w->show();
+        const std::pair<const char*, ByteString> states[] = {
+            {"dark", {}}, {"green", kGood}, {"amber", kGood + kYamaha}, {"red", kDamaged}};
+        for (const auto& [state, dump] : states) {
+            if (!dump.empty())
+                f.open(dump);
+            ASSERT_NO_FATAL_FAILURE(photograph(*f.w, QStringLiteral("lamp-") + state));
+        }
+        f.lamp().click();
+        DumpDetailsWindow* details = f.lamp().detailsWindow();
+        ASSERT_NE(details, nullptr);
+        details->move(60, 100);
+        ASSERT_NO_FATAL_FAILURE(photograph(*details, "details"));
+        details->chkProblemsOnly->setChecked(true);
+        return photograph(*details, "details-problems-only");
+    }
+    if (const QString tool = missingTool({"Xvfb", "xdotool", "import"}); !tool.isEmpty())
+        GTEST_SKIP() << tool.toStdString() << " is not installed (packages xvfb, xdotool, imagemagick)";
+    PrivateDisplay x;
+    const QString failed = x.start({800, 600});
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
+    const QString dir = PrivateDisplay::screenshotFolder();
+    QProcess shots;
+    QProcessEnvironment env = x.environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("TANDREL_PHOTOGRAPH_INTO", dir);
+    // No session bus on a private display: Qt's attempt to reach one through libdbus
+    // leaves a buffer behind that LeakSanitizer reports.
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    shots.setProcessEnvironment(env);
+    shots.setProcessChannelMode(QProcess::ForwardedChannels);
+    shots.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=VerdictScreens.*"});
+    ASSERT_TRUE(shots.waitForFinished(120000));
+    ASSERT_TRUE(shots.exitStatus() == QProcess::NormalExit && shots.exitCode() == 0) << "the photographs failed";
+
+    for (const char* state : {"dark", "green", "amber", "red"}) {
+        SCOPED_TRACE(state);
+        const QImage window(dir + "/lamp-" + state + ".png");
+        ASSERT_EQ(window.size(), QSize(451, 238));
+        // From the lens, above its glyph; the lamp sits at (387, 151), 15 pixels across.
+        EXPECT_EQ(lampColour(window.pixelColor(387 + 7, 151 + 3)), state);
+    }
+    const QImage details(dir + "/details.png"), problems(dir + "/details-problems-only.png");
+    ASSERT_FALSE(details.isNull());
+    ASSERT_EQ(problems.size(), details.size());
+    // Two damaged messages among 22: their rows are tinted, in both views.
+    const int all = pinkLines(details), only = pinkLines(problems);
+    EXPECT_GT(all, 20) << "no damaged rows marked";
+    EXPECT_EQ(only, all) << "the filter lost a damaged row";
 }
 
 }  // namespace
