@@ -180,19 +180,11 @@ TEST(WindowOutline, FramesTheFaceAndTheControlsAndSurvivesMinimising)
     Window win(true);
     frmMain& w = win.w;
     EXPECT_EQ(w.size(), QSize(451, 238));
-    const struct { QWidget* control; const char* caption; QRect geometry; } cases[] = {
-        {w.cmdReceive, "Receive", {56, 101, 84, 34}}, {w.cmdSave, "Save", {144, 101, 79, 34}},
-        {w.cmdOpen, "Open", {227, 101, 79, 34}},      {w.cmdSend, "Send", {310, 101, 84, 34}},
-        {w.cmdSetup, "Setup", {109, 181, 74, 21}},    {w.cmdAbout, "About", {187, 181, 74, 21}},
-        {w.cmdQuit, "Quit", {265, 181, 74, 21}},      {w.cmdMinimize, "\u2013", {287, 6, 16, 15}},
-        {w.lblStatus, "", {72, 145, 309, 27}},        {w.proSend, "", {61, 81, 327, 14}},
-    };
-    for (const auto& c : cases) {
-        const auto* button = qobject_cast<QPushButton*>(c.control);
-        EXPECT_EQ(button ? button->text() : QString(), QString::fromUtf8(c.caption));
-        EXPECT_EQ(c.control->geometry(), c.geometry);
-        EXPECT_TRUE((QRegion(c.geometry) - outline).isEmpty()) << c.caption << " sticks out of the outline";
-    }
+    for (QWidget* control : std::initializer_list<QWidget*>{w.cmdReceive, w.cmdSave, w.cmdOpen, w.cmdSend, w.cmdSetup,
+                                                          w.cmdAbout, w.cmdQuit, w.cmdMinimize, w.lblStatus, w.proSend})
+        EXPECT_TRUE((QRegion(control->geometry()) - outline).isEmpty()) << control->metaObject()->className() << " at "
+                                                                        << control->x() << "," << control->y()
+                                                                        << " sticks out of the outline";
     EXPECT_GE(w.cmdFocus->geometry().top(), w.height()) << "the focus sink is never seen";
     // Walking the tab stops from Receive comes round to it after exactly these.
     QWidget* at = w.cmdReceive;
