@@ -13,9 +13,6 @@
 
 namespace {
 
-const QString kDesktop = "share/applications/org.example.Tandrel.desktop";
-const QString kMetainfo = "share/metainfo/org.example.Tandrel.metainfo.xml";
-
 //! The exit code (-1 when it did not run or crashed) and the merged output.
 std::pair<int, std::string> run(const QString& program, const QStringList& args)
 {
@@ -27,47 +24,39 @@ std::pair<int, std::string> run(const QString& program, const QStringList& args)
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll().toStdString()};
 }
 
-class Install : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_FALSE(qEnvironmentVariableIsEmpty("TANDREL_BUILD_DIR"));
-        const auto [code, output] = run(TANDREL_CMAKE_COMMAND, {"--install", qEnvironmentVariable("TANDREL_BUILD_DIR"),
-                                                                "--prefix", prefix_.path()});
-        ASSERT_EQ(code, 0) << output;
-    }
-    static QString text(const QString& file)
-    {
-        QFile f(prefix_.filePath(file));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-    static inline QTemporaryDir prefix_;
-};
-
-TEST_F(Install, PlacesTheProgramAndItsDesktopFilesWhichValidateAndNameEachOther)
+TEST(Install, PlacesTheProgramAndItsDesktopFilesWhichValidateAndNameEachOther)
 {
+    QTemporaryDir prefix;
+    const auto [installed, log] = run(TANDREL_CMAKE_COMMAND, {"--install", qEnvironmentVariable("TANDREL_BUILD_DIR"),
+                                                              "--prefix", prefix.path()});
+    ASSERT_EQ(installed, 0) << log;
+    const QString desktop = "share/applications/org.example.Tandrel.desktop";
+    const QString metainfo = "share/metainfo/org.example.Tandrel.metainfo.xml";
     QStringList files;
-    for (QDirIterator it(prefix_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
-        files << QDir(prefix_.path()).relativeFilePath(it.next());
+    for (QDirIterator it(prefix.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        files << QDir(prefix.path()).relativeFilePath(it.next());
     files.sort();
-    EXPECT_EQ(files, QStringList({"bin/tandrel", "bin/tandrel-cli", "bin/tandrel-gt3sim", kDesktop,
+    EXPECT_EQ(files, QStringList({"bin/tandrel", "bin/tandrel-cli", "bin/tandrel-gt3sim", desktop,
                                   "share/doc/tandrel/changelog.gz", "share/doc/tandrel/copyright",
                                   "share/icons/hicolor/scalable/apps/org.example.Tandrel.svg",
-                                  "share/man/man1/tandrel-cli.1.gz", kMetainfo}))
+                                  "share/man/man1/tandrel-cli.1.gz", metainfo}))
         << files.join(u' ').toStdString();
-    EXPECT_TRUE(QFileInfo(prefix_.filePath("bin/tandrel")).isExecutable());
-    const QStringList entry = text(kDesktop).split(u'\n');
+    EXPECT_TRUE(QFileInfo(prefix.filePath("bin/tandrel")).isExecutable());
+    const auto text = [&](const QString& file) {
+        QFile f(prefix.filePath(file));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    const QStringList entry = text(desktop).split(u'\n');
     EXPECT_TRUE(entry.contains("Icon=org.example.Tandrel") && entry.contains("Exec=tandrel"));
     // The metainfo launches the installed entry and has a captioned screenshot and a release.
-    const QString meta = text(kMetainfo);
     for (const char* pattern : {"<id>org\\.example\\.Tandrel</id>", ">org\\.example\\.Tandrel\\.desktop</launchable>",
                                 "<caption>\\s*\\S", "<release\\s"})
-        EXPECT_TRUE(meta.contains(QRegularExpression(pattern))) << pattern;
+        EXPECT_TRUE(text(metainfo).contains(QRegularExpression(pattern))) << pattern;
 
     // Both validators pass the installed files; the desktop entry gets not even a hint.
     const struct { const char* tool; const char* package; QStringList args; bool quiet; } validators[] = {
-        {"desktop-file-validate", "desktop-file-utils", {prefix_.filePath(kDesktop)}, true},
-        {"appstreamcli", "appstream", {"validate", "--no-net", prefix_.filePath(kMetainfo)}, false}};
+        {"desktop-file-validate", "desktop-file-utils", {prefix.filePath(desktop)}, true},
+        {"appstreamcli", "appstream", {"validate", "--no-net", prefix.filePath(metainfo)}, false}};
     for (const auto& v : validators) {
         const QString tool = QStandardPaths::findExecutable(v.tool);
         if (tool.isEmpty()) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The real ports through a private JACK server: the ports chosen in Setup carry Receive and Send, and are
-// found again by name at the next start.
+// The real ports through a private JACK server: the ports chosen in Setup are found again by name at the
+// next start, where other ports registered first, and carry the Receive (AlsaTransfer in tests/alsa makes
+// the whole trip on devices chosen in Setup, and the demo's test the window's over JACK).
 #include "app/frmMain.h"
 #include "platform/MidiPorts.h"
 #include "platform/QtServices.h"
@@ -21,7 +22,7 @@ using namespace tandrel;
 using namespace tandrel::testing;
 using namespace std::chrono_literals;
 
-TEST(SetupJack, ThePortsChosenInSetupCarryReceiveAndSendAndAreFoundByNameAtTheNextStart)
+TEST(SetupJack, ThePortsChosenInSetupAreFoundByNameAtTheNextStartAndCarryTheReceive)
 {
     if (!JackServer::installed())
         GTEST_SKIP() << "jackd2 tools (jackd, jack_lsp, jack_connect) are not installed";
@@ -32,33 +33,24 @@ TEST(SetupJack, ThePortsChosenInSetupCarryReceiveAndSendAndAreFoundByNameAtTheNe
     const auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
     const QByteArray dump = generateDump(path("dump.syx"), 6000);
     ASSERT_FALSE(dump.isEmpty() || generateDump(path("decoy.syx"), 3000, 7).isEmpty());
-    const QString size = QString::number(dump.size());
     // The device transmits only once "trigger:in" appears, after the input has settled.
     const auto device = [&] {
         return startGt3sim({"transmit", path("dump.syx"), "--pacing", "fast", "--name", "gt3out", "--connect",
                             "trigger:in", "--wait-ms", "300000"});
     };
-    // Receives on the window's input, once the device is triggered, and compares.
-    const auto receive = [&](frmMain& main, DumpState& MAIN, QProcess& gt3Out) {
-        main.cmdReceive_Click();
-        auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes", size});
-        ASSERT_TRUE(finishGt3sim(gt3Out, 60s));
-        runEventsUntil([&] { return MAIN.lByteCount >= dump.size(); }, 30s);
-        EXPECT_EQ(QByteArray::fromStdString(MAIN.sSysexData), dump);
-    };
+    const auto deviceIn = [&] { return startGt3sim({"receive", path("sent.syx"), "--name", "gt3in", "--timeout-ms", "300000"}); };
     QSettingsStore settings(path("settings.ini"));
     FakeServices fake;
     fake.loop.processQtEvents = true;
-    int inAt = -1, outAt = -1;
+    int inAt = -1;
     {
-        // First start. Decoys JACK lists first, so only the choice made in the dialog reaches gt3sim.
+        // First start: decoys JACK lists first, and the device's ports; the dialog chooses the device's.
         auto decoyOut = startGt3sim({"transmit", path("dump.syx"), "--name", "decoyout", "--connect", "nobody:in",
                                      "--wait-ms", "300000"});
         auto decoyIn = startGt3sim({"receive", path("decoy.syx"), "--name", "decoyin", "--timeout-ms", "300000"});
         ASSERT_TRUE(jack.waitForPort("decoyout:out") && jack.waitForPort("decoyin:in"));
         auto gt3Out = device();
-        auto gt3In = startGt3sim({"receive", path("sent.syx"), "--name", "gt3in", "--expect-bytes", size,
-                                  "--timeout-ms", "300000"});
+        auto gt3In = deviceIn();
         ASSERT_TRUE(jack.waitForPort("gt3out:out") && jack.waitForPort("gt3in:in"));
         const auto in = CreateMIDIInput();
         const auto out = CreateMIDIOutput();
@@ -69,31 +61,18 @@ TEST(SetupJack, ThePortsChosenInSetupCarryReceiveAndSendAndAreFoundByNameAtTheNe
             auto* dialog = qobject_cast<MIDISetupForm*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             inAt = dialog->cmbMIDIInDevice->findText("gt3out:out");
-            outAt = dialog->cmbMIDIOutDevice->findText("gt3in:in");
+            const int outAt = dialog->cmbMIDIOutDevice->findText("gt3in:in");
             EXPECT_GE(dialog->cmbMIDIInDevice->findText("decoyout:out"), 0);
             EXPECT_GE(dialog->cmbMIDIOutDevice->findText("decoyin:in"), 0);
+            EXPECT_GE(outAt, 0) << "gt3sim's input listed by name";
             dialog->cmbMIDIInDevice->setCurrentIndex(inAt);
             dialog->cmbMIDIOutDevice->setCurrentIndex(outAt);
             dialog->cmdSet->click();
         });
         main.Form_Load();
-        ASSERT_TRUE(inAt >= 0 && outAt >= 0) << "gt3sim's ports listed by name";
-        ASSERT_NO_FATAL_FAILURE(receive(main, MAIN, *gt3Out));
-
-        // Saved and opened again, which reopens the output on the stored device, then sent.
-        fake.dialog.willChoose(path("received.syx"));
-        main.cmdSave_Click();
-        fake.dialog.willChoose(path("received.syx"));
-        main.cmdOpen_Click();
-        main.cmdSend_Click();
-        ASSERT_TRUE(finishGt3sim(*gt3In, 60s));
-        EXPECT_EQ(readBytes(path("sent.syx")), dump);
+        ASSERT_GE(inAt, 0) << "gt3sim's output listed by name";
+        EXPECT_EQ(out->DeviceName(), "gt3in:in");
     }
-    const auto noBoxes = [&] {
-        std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack.xrunExplains(box.prompt); });
-        EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
-    };
-    noBoxes();
     ASSERT_TRUE(runEventsUntil([&] { return !jack.ports().join(' ').contains("gt3"); }, 10s));
 
     // Next start: decoys that send a dump of their own to whoever listens register before the device.
@@ -103,7 +82,7 @@ TEST(SetupJack, ThePortsChosenInSetupCarryReceiveAndSendAndAreFoundByNameAtTheNe
                                "300000"});
     ASSERT_TRUE(jack.waitForPort("decoy1:out") && jack.waitForPort("decoy2:out"));
     auto gt3Out = device();
-    auto gt3In = startGt3sim({"receive", path("resent.syx"), "--name", "gt3in", "--timeout-ms", "300000"});
+    auto gt3In = deviceIn();
     ASSERT_TRUE(jack.waitForPort("gt3out:out") && jack.waitForPort("gt3in:in"));
     const auto in = CreateMIDIInput();
     const auto out = CreateMIDIOutput();
@@ -116,6 +95,13 @@ TEST(SetupJack, ThePortsChosenInSetupCarryReceiveAndSendAndAreFoundByNameAtTheNe
     main.Form_Load();
     EXPECT_EQ(settings.read(settings::kMIDIInputDeviceID, {}).toStdString(),
               settings::SignedText(nextAt).toStdString());  // the stored number follows the device
-    ASSERT_NO_FATAL_FAILURE(receive(main, MAIN, *gt3Out));
-    noBoxes();
+    EXPECT_EQ(out->DeviceName(), "gt3in:in");
+    main.cmdReceive_Click();
+    auto trigger = startGt3sim({"receive", path("trigger.syx"), "--name", "trigger", "--expect-bytes",
+                                QString::number(dump.size())});
+    ASSERT_TRUE(finishGt3sim(*gt3Out, 60s));
+    runEventsUntil([&] { return MAIN.lByteCount >= dump.size(); }, 30s);
+    EXPECT_EQ(QByteArray::fromStdString(MAIN.sSysexData), dump);
+    std::erase_if(fake.boxes.boxes, [&](const auto& box) { return jack.xrunExplains(box.prompt); });
+    EXPECT_TRUE(fake.boxes.boxes.empty()) << fake.boxes.boxes.front().prompt.toStdString();
 }

@@ -17,6 +17,7 @@ namespace tandrel::testing {
 
 //! Runs Qt's events until `done`; false when `limit` passes first.
 bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+inline void runEventsFor(std::chrono::milliseconds t) { runEventsUntil([] { return false; }, t); }
 QByteArray readBytes(const QString& path);  //!< empty when it cannot be read
 //! Writes `bytes` as the whole of `path`, making its folder if need be.
 bool writeBytes(const QString& path, const QByteArray& bytes);

@@ -1,20 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/PrivateDisplay.h"
 
-#include "app/WindowShape.h"
-#include "platform/QtServices.h"
-#include "setup/SettingsKeys.h"
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegion>
 #include <QRegularExpression>
-#include <QTransform>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace tandrel::testing {
 
@@ -102,43 +92,6 @@ QString PrivateDisplay::screenshotFolder()
     const QString dir = qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tests/app/screenshots";
     QDir().mkpath(dir);
     return dir;
-}
-
-bool startTandrel(QProcess& app, QProcessEnvironment env, const QString& home, double scale)
-{
-    QSettingsStore(home + "/Tandrel/Tandrel.conf").write(settings::kUserSetup, "1");
-    env.insert("QT_SCALE_FACTOR", QString::number(scale));
-    env.insert("XDG_CONFIG_HOME", home);
-    app.setProcessEnvironment(env);
-    app.setProcessChannelMode(QProcess::ForwardedChannels);
-    app.start(qEnvironmentVariable("TANDREL_BUILD_DIR") + "/tandrel", {});
-    return app.waitForStarted(10000);
-}
-
-void expectFace(const QImage& screen, QRect window, double scale, const std::function<bool(QRgb)>& background,
-                const QRegion& skip)
-{
-    // In device pixels, scaled as Qt scales the mask; the tab's top reaches a row
-    // above the window, which does not show.
-    const QTransform toDevice = QTransform::fromScale(scale, scale);
-    const QRegion outline = toDevice.map(WindowOutline() & QRect(0, 0, 451, 238));
-    const QRect name = toDevice.mapRect(QRect(150, 8, 130, 36));
-    int leaks = 0, holes = 0, inside = 0, ink = 0;
-    for (int y = window.top(); y <= window.bottom(); ++y)
-        for (int x = window.left(); x <= window.right(); ++x) {
-            const QPoint at = QPoint(x, y) - window.topLeft();
-            if (skip.contains(QPoint(x, y)))
-                continue;
-            const bool shown = screen.rect().contains(x, y);
-            const QRgb c = shown ? screen.pixel(x, y) : 0;
-            const bool in = outline.contains(at), desktop = !shown || background(c);
-            inside += in;
-            (in ? holes : leaks) += in == desktop;
-            ink += name.contains(at) && std::abs(qRed(c) - 40) + std::abs(qGreen(c) - 44) + std::abs(qBlue(c) - 79) < 60;
-        }
-    EXPECT_EQ(leaks, 0) << "pixels drawn outside the outline";
-    EXPECT_LT(holes, inside / 200) << "the desktop showing through the face";
-    EXPECT_GT(ink, 150 * scale * scale) << "the name on the tab is missing";
 }
 
 }  // namespace tandrel::testing

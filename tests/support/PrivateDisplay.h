@@ -8,8 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 namespace tandrel::testing {
 
 //! A private X server (Xvfb) on a display nobody else uses, for tests that look at
@@ -45,16 +43,5 @@ private:
     QProcessEnvironment env_;
     QString name_, log_;
 };
-
-//! Starts the built program in `env` as a later run would (no first-run setup), its
-//! settings in `home`, drawn at `scale` device pixels to a pixel.
-bool startTandrel(QProcess& app, QProcessEnvironment env, const QString& home, double scale);
-
-//! Checks, pixel by pixel, a screenshot of the main window at `window` drawn at `scale`:
-//! what `background` says is the desktop shows wherever the outline cuts the window
-//! away, the face inside it, and the navy name on the tab. Pixels in `skip` are not
-//! looked at, and pixels beyond the screenshot count as the desktop.
-void expectFace(const QImage& screen, QRect window, double scale, const std::function<bool(QRgb)>& background,
-                const QRegion& skip = {});
 
 }  // namespace tandrel::testing
