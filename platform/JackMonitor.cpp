@@ -32,6 +32,7 @@ std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
     jack_on_shutdown(client, &JackMonitor::onShutdown, monitor.get());
     jack_set_process_callback(client, &JackMonitor::onProcess, monitor.get());
     jack_set_xrun_callback(client, &JackMonitor::onXrun, monitor.get());
+    jack_set_port_connect_callback(client, &JackMonitor::onConnect, monitor.get());
     monitor->periodUs_ = periodOf(client, jack_get_buffer_size(client));
     if (jack_activate(client) != 0) {
         if (why) *why = QStringLiteral("the JACK server did not accept Tandrel as a client");
@@ -54,6 +55,17 @@ std::vector<std::string> JackMonitor::connections(const std::string& port) const
     return names;
 }
 
+std::vector<std::string> JackMonitor::announcedConnections(const std::string& port) const
+{
+    std::vector<std::string> names;
+    std::lock_guard lock(linksMutex_);
+    for (const auto& [a, b] : links_) {
+        if (a == port) names.push_back(b);
+        if (b == port) names.push_back(a);
+    }
+    return names;
+}
+
 JackMonitor::~JackMonitor()
 {
     jack_client_close(client_);
@@ -71,6 +83,19 @@ int JackMonitor::onXrun(void* self)
 {
     QMetaObject::invokeMethod(static_cast<JackMonitor*>(self), &JackMonitor::xrun, Qt::QueuedConnection);
     return 0;
+}
+
+// On libjack's notification thread, as the server makes or undoes the connection.
+void JackMonitor::onConnect(std::uint32_t a, std::uint32_t b, int connect, void* self)
+{
+    auto* monitor = static_cast<JackMonitor*>(self);
+    const jack_port_t* from = jack_port_by_id(monitor->client_, a);
+    const jack_port_t* to = jack_port_by_id(monitor->client_, b);
+    if (!from || !to) return;
+    std::pair<std::string, std::string> link{jack_port_name(from), jack_port_name(to)};
+    std::lock_guard lock(monitor->linksMutex_);
+    std::erase(monitor->links_, link);
+    if (connect) monitor->links_.push_back(std::move(link));
 }
 
 int JackMonitor::onProcess(std::uint32_t frames, void* self)

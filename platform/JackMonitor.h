@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct _jack_client;
@@ -42,6 +44,10 @@ public:
     bool claimStopReport() { return !stopReported_.exchange(true); }
     //! The full names of the ports connected to the port named `port` now.
     std::vector<std::string> connections(const std::string& port) const;
+    //! The full names of the ports the server has said it connected to the port named
+    //! `port` and not disconnected since. The server says so as it makes the
+    //! connection; connections() shows it only from the next cycle on.
+    std::vector<std::string> announcedConnections(const std::string& port) const;
 
 signals:
     //! The server has gone; raised on the monitor's own thread.
@@ -55,6 +61,7 @@ private:
     static void onShutdown(void* self);
     static int onProcess(std::uint32_t frames, void* self);
     static int onXrun(void* self);
+    static void onConnect(std::uint32_t a, std::uint32_t b, int connect, void* self);
 
     _jack_client* client_;
     std::atomic<bool> alive_{true};
@@ -62,6 +69,8 @@ private:
     std::atomic<std::int64_t> periodUs_{0};
     std::atomic<std::chrono::steady_clock::rep> lastCycleAt_{0};
     std::atomic<bool> stopReported_{false};
+    mutable std::mutex linksMutex_;
+    std::vector<std::pair<std::string, std::string>> links_;  //!< announced, not yet undone
 };
 
 }  // namespace tandrel
