@@ -235,6 +235,10 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
         // and the ports' events still run while the wire is busy, at no cost between.
         const Clock::duration wait = nextChange(size) - now;
         if (wait >= 1ms) {
+            // The queue is not empty while a message waits: its check would only wake
+            // this wait. The end of the hand-over arms it again.
+            queueEmptyTimer_.stop();
+            queueEmptyArmed_ = false;
             // Qt's timers count whole milliseconds: wake a little early, then nap the rest.
             wake_.start(std::chrono::floor<std::chrono::milliseconds>(wait));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
