@@ -199,8 +199,8 @@ int runSend(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, const
     // Input on the first device, if there is one; the send stops it anyway.
     storeDevices(hs, 0, output);
 
-    startUp(window);
-    QTimer::singleShot(0, &window, [&, path] {
+    // Sent from the Ready window, once drawn: its first paint is start-up's, not the send's.
+    new tandrel::bench::FirstPaintProbe(&window, [&, path](std::int64_t) {
         hs.dialog.willChoose(path);
         window.cmdOpen_Click();
         const std::int64_t cpuBefore = tandrel::bench::CpuMicros();
@@ -228,6 +228,7 @@ int runSend(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, const
         reportBoxes(hs);
         window.close();
     });
+    startUp(window);
     return QApplication::exec();
 }
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The fair start-up baseline: a bare Qt window that first opens the MIDI clients
 // and ports Tandrel opens at start-up, the same way and in the same order: a JACK
-// client that counts the server's cycles, an RtMidi input with its callback on
-// the device, an RtMidi output on the device. Nothing else.
+// client without a process callback (Tandrel's reads the server's frame clock), an
+// RtMidi input with its callback on the device, an RtMidi output on the device.
+// Nothing else.
 //
 //   bench_bare_midi --device NAME              first paint and peak memory
 //   bench_bare_midi --device NAME --idle-ms MS CPU used while shown and idle for MS
@@ -26,14 +27,6 @@
 using tandrel::bench::Report;
 
 namespace {
-
-std::atomic<std::uint64_t> cycles{0};
-
-int onProcess(jack_nframes_t, void*)
-{
-    cycles.fetch_add(1);
-    return 0;
-}
 
 // Counts what arrives, as the least a receiver does on RtMidi's thread.
 void onMessage(double, std::vector<unsigned char>* message, void* user)
@@ -66,7 +59,7 @@ int main(int argc, char** argv)
 
     jack_status_t status{};
     jack_client_t* monitor = jack_client_open("bench_bare_monitor", JackNoStartServer, &status);
-    if (!monitor || jack_set_process_callback(monitor, &onProcess, nullptr) != 0 || jack_activate(monitor) != 0) {
+    if (!monitor || jack_activate(monitor) != 0) {
         std::fprintf(stderr, "no JACK server\n");
         return 1;
     }

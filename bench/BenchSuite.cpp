@@ -794,8 +794,9 @@ several runs, taken in alternating order with the baseline's.
 4. **Start-up**: from spawning the process to the end of its first paint, with the
    window in the Ready state. The fair baseline (`bench_bare_midi`) opens what
    Tandrel opens at start-up, the same way and in the same order (a JACK client
-   counting cycles, an RtMidi input with its callback and an RtMidi output, both
-   on the idle device), then shows one window of the same size; the bare Qt
+   without a process callback, as Tandrel's monitor that reads the server's frame
+   clock, an RtMidi input with its callback and an RtMidi output, both on the idle
+   device), then shows one window of the same size; the bare Qt
    program (`bench_bare_qt`) shows the window alone.
 5. **Memory**: peak resident memory after opening the dump, less the peak of the
    same program holding none, divided by the dump's size; the baseline is the bare

@@ -30,9 +30,8 @@ std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
     }
     std::unique_ptr<JackMonitor> monitor(new JackMonitor(client));
     jack_on_shutdown(client, &JackMonitor::onShutdown, monitor.get());
-    jack_set_process_callback(client, &JackMonitor::onProcess, monitor.get());
     jack_set_xrun_callback(client, &JackMonitor::onXrun, monitor.get());
-    monitor->periodUs_ = periodOf(client, jack_get_buffer_size(client));
+    jack_set_port_connect_callback(client, &JackMonitor::onConnect, monitor.get());
     if (jack_activate(client) != 0) {
         if (why) *why = QStringLiteral("the JACK server did not accept Tandrel as a client");
         return nullptr;
@@ -40,7 +39,35 @@ std::unique_ptr<JackMonitor> JackMonitor::connect(QString* why)
     return monitor;
 }
 
-JackMonitor::JackMonitor(jack_client_t* client) : client_(client) {}
+JackMonitor::JackMonitor(jack_client_t* client) : client_(client), lastFrame_(jack_last_frame_time(client)) {}
+
+std::uint64_t JackMonitor::cycles() const
+{
+    // The frame clock moves on by one period at every cycle's start; its 32 bits
+    // wrap within a day, which the difference rides over.
+    std::lock_guard lock(cycleMutex_);
+    const jack_nframes_t frame = jack_last_frame_time(client_);
+    frames_ += static_cast<jack_nframes_t>(frame - lastFrame_);
+    lastFrame_ = frame;
+    if (const jack_nframes_t period = jack_get_buffer_size(client_); period > 0) {
+        cycles_ += frames_ / period;
+        frames_ %= period;
+    }
+    return cycles_;
+}
+
+std::chrono::microseconds JackMonitor::period() const
+{
+    return std::chrono::microseconds(periodOf(client_, jack_get_buffer_size(client_)));
+}
+
+std::chrono::steady_clock::time_point JackMonitor::lastCycleAt() const
+{
+    // Counted back from now on JACK's own clock, whatever clock that is.
+    const jack_time_t start = jack_frames_to_time(client_, jack_last_frame_time(client_));
+    const jack_time_t now = jack_get_time();
+    return std::chrono::steady_clock::now() - std::chrono::microseconds(now > start ? now - start : 0);
+}
 
 std::vector<std::string> JackMonitor::connections(const std::string& port) const
 {
@@ -50,6 +77,17 @@ std::vector<std::string> JackMonitor::connections(const std::string& port) const
     if (const char** links = jack_port_get_all_connections(client_, p)) {
         for (const char** link = links; *link; ++link) names.emplace_back(*link);
         jack_free(links);
+    }
+    return names;
+}
+
+std::vector<std::string> JackMonitor::announcedConnections(const std::string& port) const
+{
+    std::vector<std::string> names;
+    std::lock_guard lock(linksMutex_);
+    for (const auto& [a, b] : links_) {
+        if (a == port) names.push_back(b);
+        if (b == port) names.push_back(a);
     }
     return names;
 }
@@ -73,13 +111,17 @@ int JackMonitor::onXrun(void* self)
     return 0;
 }
 
-int JackMonitor::onProcess(std::uint32_t frames, void* self)
+// On libjack's notification thread, as the server makes or undoes the connection.
+void JackMonitor::onConnect(std::uint32_t a, std::uint32_t b, int connect, void* self)
 {
     auto* monitor = static_cast<JackMonitor*>(self);
-    monitor->periodUs_.store(periodOf(monitor->client_, frames), std::memory_order_relaxed);
-    monitor->lastCycleAt_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
-    monitor->cycles_.fetch_add(1);
-    return 0;
+    const jack_port_t* from = jack_port_by_id(monitor->client_, a);
+    const jack_port_t* to = jack_port_by_id(monitor->client_, b);
+    if (!from || !to) return;
+    std::pair<std::string, std::string> link{jack_port_name(from), jack_port_name(to)};
+    std::lock_guard lock(monitor->linksMutex_);
+    std::erase(monitor->links_, link);
+    if (connect) monitor->links_.push_back(std::move(link));
 }
 
 }  // namespace tandrel

@@ -54,6 +54,17 @@ bool OutputPacer::fits(std::size_t size) const
     return !cycleDriven() || inFlight_ == 0 || inFlight_ + size <= window_;
 }
 
+std::uint64_t OutputPacer::fitsAtCycle(std::size_t size) const
+{
+    if (fits(size)) return 0;
+    std::size_t left = inFlight_;
+    for (const Piece& piece : flight_) {
+        left -= piece.size;
+        if (left == 0 || left + size <= window_) return piece.cycle + FreedAfter;
+    }
+    return 0;
+}
+
 void OutputPacer::sent(std::size_t size, bool endsMessage, Clock::time_point now, std::uint64_t cycle)
 {
     Piece piece{size, endsMessage, now, cycle, std::nullopt};

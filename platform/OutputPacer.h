@@ -59,6 +59,9 @@ public:
     Clock::time_point earliestStart() const;
     //! Whether `size` more bytes fit into the transport's window now.
     bool fits(std::size_t size) const;
+    //! The cycle count at which `size` more bytes fit into the window, as the pieces
+    //! in flight leave it; 0 when they fit now.
+    std::uint64_t fitsAtCycle(std::size_t size) const;
     //! Records a piece handed to the transport at `now`, when its cycle count read `cycle`.
     void sent(std::size_t size, bool endsMessage, Clock::time_point now, std::uint64_t cycle = 0);
     //! Tells the pacer the transport's cycle count, read at `now`.

@@ -170,18 +170,20 @@ std::optional<std::pair<MidiError, QString>> RtMidiClient::whyUnavailable(const 
 bool RtMidiClient::connectedTo(const MidiDevice& device) const
 {
     if (!jack_) return true;
-    const auto linked = [&] {
-        const std::vector<std::string> links = jack_->connections(device.name);
+    const auto ours = [](const std::vector<std::string>& links) {
         return std::any_of(links.begin(), links.end(), [](const std::string& name) { return MidiBackend::isOwnPort(name); });
     };
-    // Other clients see a new connection once the server has switched to the new
-    // graph, at the start of a cycle: two cycles on, it shows or it was refused.
+    // The server tells its clients of a connection as it makes it, well inside a
+    // cycle; the graph shows it only from the next cycle on, so both are looked at.
+    // Two cycles on, a connection not seen either way was refused.
     using namespace std::chrono_literals;
     const std::uint64_t from = jack_->cycles();
     const auto giveUp = std::chrono::steady_clock::now() + 500ms;
-    while (!linked()) {
-        if (jack_->cycles() >= from + 2 || std::chrono::steady_clock::now() > giveUp || !jack_->alive()) return linked();
-        std::this_thread::sleep_for(1ms);
+    while (!ours(jack_->announcedConnections(device.name))) {
+        if (ours(jack_->connections(device.name))) return true;
+        if (jack_->cycles() >= from + 2 || std::chrono::steady_clock::now() > giveUp || !jack_->alive())
+            return ours(jack_->connections(device.name));
+        std::this_thread::sleep_for(200us);
     }
     return true;
 }

@@ -235,6 +235,10 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
         // and the ports' events still run while the wire is busy, at no cost between.
         const Clock::duration wait = nextChange(size) - now;
         if (wait >= 1ms) {
+            // The queue is not empty while a message waits: its check would only wake
+            // this wait. The end of the hand-over arms it again.
+            queueEmptyTimer_.stop();
+            queueEmptyArmed_ = false;
             // Qt's timers count whole milliseconds: wake a little early, then nap the rest.
             wake_.start(std::chrono::floor<std::chrono::milliseconds>(wait));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
@@ -257,20 +261,24 @@ Clock::time_point RtMidiOutput::nextChange(std::size_t size) const
     const Clock::time_point start = pacer_.earliestStart();
     Clock::time_point next = start > now ? start : Clock::time_point::max();
     // The transport takes what was handed over at its cycles.
+    // A full window waits for the cycle that frees enough of it, not for every cycle.
     if ((start == Clock::time_point::max() || !pacer_.fits(size)) && jack())
-        next = std::min(next, nextCycle());
+        next = std::min(next, nextCycle(pacer_.fitsAtCycle(size)));
     return next == Clock::time_point::max() ? now + 1ms : next;
 }
 
-Clock::time_point RtMidiOutput::nextCycle() const
+Clock::time_point RtMidiOutput::nextCycle(std::uint64_t count) const
 {
     const Clock::time_point now = Clock::now();
     JackMonitor* const monitor = jack();
     if (!monitor) return now + 1ms;
+    const std::uint64_t cycles = monitor->cycles();
+    const auto ahead = static_cast<Clock::duration::rep>(count > cycles ? count - cycles : 1);
     // A little after the cycle's start, once its count has moved; a late server is
     // looked at every millisecond.
-    const Clock::time_point cycle = monitor->lastCycleAt() + monitor->period() + 200us;
-    return cycle > now ? std::min<Clock::time_point>(cycle, now + monitor->period() + 200us) : now + 1ms;
+    const Clock::duration until = monitor->period() * ahead + 200us;
+    const Clock::time_point cycle = monitor->lastCycleAt() + until;
+    return cycle > now ? std::min<Clock::time_point>(cycle, now + until) : now + 1ms;
 }
 
 bool RtMidiOutput::sendPiece(const char* bytes, std::size_t size, bool endsMessage)

@@ -62,8 +62,9 @@ private:
     //! When the pacer's answer may next change: the start it gave, or, while it
     //! waits for the transport, the next JACK cycle.
     OutputPacer::Clock::time_point nextChange(std::size_t size) const;
-    //! Just after the next JACK cycle, when what is in flight may have moved on.
-    OutputPacer::Clock::time_point nextCycle() const;
+    //! Just after the JACK cycle count reaches `count` (the next cycle when it has),
+    //! when what is in flight may have moved on.
+    OutputPacer::Clock::time_point nextCycle(std::uint64_t count = 0) const;
     void markClosed(const QString& because);
     void reportSendFailure(MidiError error, const QString& text);
     void reportClosed();

@@ -367,10 +367,13 @@ TEST(OutputPacerTest, JackWindowHoldsBackUntilCyclesHaveTakenThePieces)
     pacer.sent(4096, false, t0, 5);
     pacer.sent(4096, true, t0, 6);
     EXPECT_FALSE(pacer.fits(1));
+    EXPECT_EQ(pacer.fitsAtCycle(1), 8u) << "room comes when the first piece is out";
+    EXPECT_EQ(pacer.fitsAtCycle(4097), 9u) << "more than one piece's room waits for the second";
     EXPECT_FALSE(pacer.idle(t0));
     pacer.observe(8, t0);  // the first piece is out, the second may still be in the buffer
     EXPECT_EQ(pacer.inFlight(), 4096u);
     EXPECT_TRUE(pacer.fits(4096));
+    EXPECT_EQ(pacer.fitsAtCycle(4096), 0u);
     EXPECT_TRUE(pacer.idle(t0)) << "the last piece has left once two cycles have passed";
     pacer.observe(9, t0);
     EXPECT_EQ(pacer.inFlight(), 0u);
