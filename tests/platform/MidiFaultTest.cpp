@@ -9,6 +9,7 @@
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
 #include "setup/SettingsKeys.h"
+#include "support/CrashBacktrace.h"
 #include "support/JackServer.h"
 
 #include <QComboBox>
@@ -26,11 +27,30 @@
 #include <thread>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tandrel;
 using namespace tandrel::testing;
 using namespace std::chrono_literals;
+
+// Crashes for the crash handler to name: outside the anonymous namespace, so that their
+// names are in the program's dynamic symbol table, as the handler's frames need.
+[[gnu::noinline]] void crashProbeSegv()
+{
+    volatile std::uintptr_t unmapped = 16;
+    *reinterpret_cast<volatile int*>(unmapped) = 1;
+}
+[[gnu::noinline]] void crashProbeBus()
+{
+    ::raise(SIGBUS);
+}
+[[gnu::noinline]] void crashProbeAbort()
+{
+    static volatile bool always = true;
+    if (always) std::abort();  // not the last call: its return address stays inside this function
+}
 
 namespace {
 
@@ -478,6 +498,39 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
             for (const auto& box : app.fake.boxes.boxes)
                 EXPECT_TRUE(stalledMs >= 9000 && box.prompt.contains("stopped answering")) << stalledMs << " ms: " << app.boxes();
         }
+    }
+}
+
+// A crash in these tests, rare as it may be, must leave its place in the log: the crashing
+// function is named on stderr, and the program still dies of its signal (no core here).
+TEST(MidiFaultDeathTest, ACrashNamesTheCrashingFunction)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child runs main() again, handler and all
+    struct Case {
+        const char* name;
+        void (*crash)();
+        int signal;
+    };
+    const std::vector<Case> cases = {
+        {"crashProbeSegv", crashProbeSegv, SIGSEGV},
+        {"crashProbeBus", crashProbeBus, SIGBUS},
+        {"crashProbeAbort", crashProbeAbort, SIGABRT},
+    };
+    const auto crashWithoutCore = [](void (*crash)()) {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+        crash();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // AddressSanitizer reports faults itself, names the function too, and exits with 1.
+        const bool sanitizer = kSanitizerReportsFaults && c.signal != SIGABRT;
+        const auto died = [&](int status) {
+            return sanitizer ? WIFEXITED(status) && WEXITSTATUS(status) == 1
+                             : WIFSIGNALED(status) && WTERMSIG(status) == c.signal;
+        };
+        const std::string frames = std::string(sanitizer ? "AddressSanitizer" : "Crashed") + ".*" + c.name;
+        EXPECT_EXIT(crashWithoutCore(c.crash), died, frames);
     }
 }
 
