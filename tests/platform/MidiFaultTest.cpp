@@ -12,6 +12,7 @@
 #include "support/CrashBacktrace.h"
 #include "support/JackServer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -71,6 +72,33 @@ struct StallWatch {
             longestMs = std::max<long long>(longestMs, (now - last) / 1ms);
         }
     }};
+};
+
+//! The event dispatcher of a thread that never runs. Posting an event to an object of that
+//! thread calls its wakeUp() on the posting thread, which, once armed, holds the poster there
+//! a while: a JACK callback that posts is caught in the middle.
+class StallingDispatcher : public QAbstractEventDispatcher {
+public:
+    std::atomic<bool> armed{false}, entered{false}, finished{false};
+
+    void wakeUp() override
+    {
+        if (!armed) return;
+        entered = true;
+        // No system call in here: nothing but an asynchronous cancel can stop it.
+        for (const auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;) {
+        }
+        finished = true;
+    }
+    bool processEvents(QEventLoop::ProcessEventsFlags) override { return false; }
+    void registerSocketNotifier(QSocketNotifier*) override {}
+    void unregisterSocketNotifier(QSocketNotifier*) override {}
+    void registerTimer(int, qint64, Qt::TimerType, QObject*) override {}
+    bool unregisterTimer(int) override { return false; }
+    bool unregisterTimers(QObject*) override { return false; }
+    QList<TimerInfo> registeredTimers(QObject*) const override { return {}; }
+    int remainingTime(int) override { return -1; }
+    void interrupt() override {}
 };
 
 void settle(std::chrono::milliseconds time)
@@ -498,6 +526,40 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
             for (const auto& box : app.fake.boxes.boxes)
                 EXPECT_TRUE(stalledMs >= 9000 && box.prompt.contains("stopped answering")) << stalledMs << " ms: " << app.boxes();
         }
+    }
+}
+
+// jack_client_close cancels the client's threads asynchronously (pthread_cancel, cancel type
+// asynchronous), wherever they are. A monitor closed while libjack runs one of its handlers
+// must let the handler finish: cut short inside Qt's posting (a heap allocation, a mutex), it
+// leaves the heap or the event queue broken and a crash for later.
+TEST_F(MidiFault, AMonitorClosedWhileItsHandlerRunsLetsTheHandlerFinish)
+{
+    enum class Event { ServerEnds, Xrun };
+    struct Case {
+        const char* name;
+        Event event;
+    };
+    const std::vector<Case> cases = {
+        {"an xrun", Event::Xrun},
+        {"the server's end", Event::ServerEnds},  // last: the server stays down
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QThread idle;  // never started: its dispatcher sees every post to the monitor
+        auto* dispatcher = new StallingDispatcher;
+        idle.setEventDispatcher(dispatcher);
+        std::unique_ptr<JackMonitor> monitor = JackMonitor::connect(nullptr);
+        ASSERT_NE(monitor, nullptr);
+        monitor->moveToThread(&idle);
+        // A peer that stops answering makes the server miss cycles.
+        auto peer = c.event == Event::Xrun ? transmitter("stalled", "din") : nullptr;
+        dispatcher->armed = true;
+        c.event == Event::ServerEnds ? jack->kill() : void(::kill(static_cast<pid_t>(peer->processId()), SIGSTOP));
+        ASSERT_TRUE(runEventsUntil([&] { return dispatcher->entered.load(); }, 10s)) << "the handler never posted";
+        monitor.reset();  // while the handler is still inside its post
+        EXPECT_TRUE(dispatcher->finished) << "libjack cancelled the handler half way";
+        if (peer) peer->kill();
     }
 }
 
