@@ -6,6 +6,8 @@
 #include "platform/JackMonitor.h"
 #include "platform/MidiErrors.h"
 #include "platform/MidiPorts.h"
+#include "platform/RtMidiInput.h"
+#include "platform/RtMidiOutput.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
 #include "setup/SettingsKeys.h"
@@ -411,6 +413,46 @@ TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
         finishGt3sim(*sim, 10s);
         old->kill();
     }
+}
+
+// Start-up makes the MIDI system's clients ahead of need. A server that stops and comes back
+// before the ports first use them leaves those clients on the dead server: they go before
+// anything joins the new one (libjack breaks otherwise), and the ports open on the new server.
+TEST_F(MidiFault, ClientsMadeAheadOnAServerThatStoppedAreNotUsed)
+{
+    auto in = CreateMIDIInput();
+    auto out = CreateMIDIOutput();
+    std::vector<std::string> errors;
+    in->events.Error = out->events.Error = [&](std::int16_t, const QString& text) {
+        if (!jack->xrunExplains(text)) errors.push_back(text.toStdString());
+    };
+    ByteString got;
+    in->events.Message = [&] {
+        for (; !in->MessageData().empty() && in->MessageCount() > 0; in->setCommand(MIDIInput::DiscardOldest))
+            got += in->MessageData();
+    };
+    // As MakeMIDIClientsAhead does on its own thread, here done when it returns.
+    static_cast<RtMidiInput&>(*in).client().makeAhead(QThread::currentThread());
+    static_cast<RtMidiOutput&>(*out).client().makeAhead(QThread::currentThread());
+    jack->kill();
+    QThread::msleep(500);
+    jack.reset();
+    jack.emplace();
+    ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+    auto sim = transmitter("gt3new", "fast");
+
+    in->setDeviceID(0);
+    in->setCommand(MIDIInput::Open);
+    in->setCommand(MIDIInput::Start);
+    out->setDeviceID(MIDIOutput::MidiMapper);
+    out->setCommand(MIDIOutput::Open);
+    EXPECT_EQ(in->State(), MIDIInput::Delivering);
+    EXPECT_EQ(out->State(), MIDIOutput::Opened);
+    EXPECT_TRUE(runEventsUntil([&] { return got.size() >= dump.size(); }, 30s)) << got.size() << " bytes";
+    EXPECT_TRUE(got == dump) << got.size() << " bytes";
+    settle(200ms);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    finishGt3sim(*sim, 10s);
 }
 
 // The two ports share one report of the server's end. An output that has had its say
