@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -588,9 +589,11 @@ TEST_F(MidiFault, AMonitorClosedWhileItsHandlerRunsLetsTheHandlerFinish)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QThread idle;  // never started: its dispatcher sees every post to the monitor
-        auto* dispatcher = new StallingDispatcher;
-        idle.setEventDispatcher(dispatcher);
+        // A thread never started, so its dispatcher sees every post to the monitor; it
+        // deletes its dispatcher only when it finishes running, so this one is ours.
+        const auto dispatcher = std::make_unique<StallingDispatcher>();
+        QThread idle;
+        idle.setEventDispatcher(dispatcher.get());
         std::unique_ptr<JackMonitor> monitor = JackMonitor::connect(nullptr);
         ASSERT_NE(monitor, nullptr);
         monitor->moveToThread(&idle);
