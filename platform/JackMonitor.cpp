@@ -3,6 +3,8 @@
 
 #include <jack/jack.h>
 
+#include <pthread.h>
+
 namespace tandrel {
 namespace {
 
@@ -15,6 +17,20 @@ std::int64_t periodOf(jack_client_t* client, jack_nframes_t frames)
     const jack_nframes_t rate = jack_get_sample_rate(client);
     return rate > 0 ? static_cast<std::int64_t>(frames) * 1000000 / rate : 0;
 }
+
+// jack_client_close ends the client's threads with an asynchronous pthread_cancel,
+// at whatever instruction they are. A handler cut short inside Qt's posting leaves a
+// heap allocation or the event queue half done, and a crash for later: so a handler
+// holds the cancel off, and the thread ends where the handler returns.
+class CancelHeldOff {
+public:
+    CancelHeldOff() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state_); }
+    //! Not a destructor: the cancel may unwind from in here, and a destructor is noexcept.
+    void release() { pthread_setcancelstate(state_, nullptr); }
+
+private:
+    int state_ = PTHREAD_CANCEL_ENABLE;
+};
 
 }  // namespace
 
@@ -99,15 +115,19 @@ JackMonitor::~JackMonitor()
 
 void JackMonitor::onShutdown(void* self)
 {
+    CancelHeldOff cancel;
     auto* monitor = static_cast<JackMonitor*>(self);
     monitor->alive_ = false;
     QMetaObject::invokeMethod(monitor, &JackMonitor::stopped, Qt::QueuedConnection);
+    cancel.release();
 }
 
 // On libjack's notification thread, not the realtime one.
 int JackMonitor::onXrun(void* self)
 {
+    CancelHeldOff cancel;
     QMetaObject::invokeMethod(static_cast<JackMonitor*>(self), &JackMonitor::xrun, Qt::QueuedConnection);
+    cancel.release();
     return 0;
 }
 

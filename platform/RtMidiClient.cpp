@@ -42,8 +42,16 @@ RtMidiClient::~RtMidiClient()
 
 void RtMidiClient::releaseStopped()
 {
-    for (RtMidiClient* client : std::vector<RtMidiClient*>(clients()))
+    using namespace std::chrono_literals;
+    for (RtMidiClient* client : std::vector<RtMidiClient*>(clients())) {
         if (client->jack_ && !client->jack_->alive()) client->onServerStopped();
+        // What was made ahead on that server, once the work ahead is over: used, libjack crashes.
+        const bool aheadOver = !client->ahead_.valid() || client->ahead_.wait_for(0s) == std::future_status::ready;
+        if (aheadOver && client->aheadApi_ == MidiBackend::Api::Jack) {
+            const std::shared_ptr<JackMonitor> jack = client->aheadJack_.lock();
+            if (!jack || !jack->alive()) client->madeAhead_.reset();
+        }
+    }
 }
 
 void RtMidiClient::onServerStopped()
@@ -63,6 +71,7 @@ void RtMidiClient::makeAhead(QThread* home)
     try {
         madeAhead_ = make_(api);
         aheadApi_ = api;
+        aheadJack_ = backend_->jack();
     } catch (const RtMidiError&) {
         // ensure() tries again, and keeps the error for the port to report.
     }

@@ -93,6 +93,7 @@ private:
     std::shared_future<void> ahead_;
     std::shared_ptr<RtMidi> madeAhead_;
     MidiBackend::Api aheadApi_ = MidiBackend::Api::None;
+    std::weak_ptr<JackMonitor> aheadJack_;  //!< the server it was made on, on JACK
     std::mutex errorMutex_;
     std::string error_;
     //! Last, so that it goes first, and RtMidi's thread with it: that thread reports

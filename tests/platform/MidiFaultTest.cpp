@@ -6,11 +6,15 @@
 #include "platform/JackMonitor.h"
 #include "platform/MidiErrors.h"
 #include "platform/MidiPorts.h"
+#include "platform/RtMidiInput.h"
+#include "platform/RtMidiOutput.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/MIDISetupForm.h"
 #include "setup/SettingsKeys.h"
+#include "support/CrashBacktrace.h"
 #include "support/JackServer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -22,15 +26,35 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tandrel;
 using namespace tandrel::testing;
 using namespace std::chrono_literals;
+
+// Crashes for the crash handler to name: outside the anonymous namespace, so that their
+// names are in the program's dynamic symbol table, as the handler's frames need.
+[[gnu::noinline]] void crashProbeSegv()
+{
+    volatile std::uintptr_t unmapped = 16;
+    *reinterpret_cast<volatile int*>(unmapped) = 1;
+}
+[[gnu::noinline]] void crashProbeBus()
+{
+    ::raise(SIGBUS);
+}
+[[gnu::noinline]] void crashProbeAbort()
+{
+    static volatile bool always = true;
+    if (always) std::abort();  // not the last call: its return address stays inside this function
+}
 
 namespace {
 
@@ -51,6 +75,33 @@ struct StallWatch {
             longestMs = std::max<long long>(longestMs, (now - last) / 1ms);
         }
     }};
+};
+
+//! The event dispatcher of a thread that never runs. Posting an event to an object of that
+//! thread calls its wakeUp() on the posting thread, which, once armed, holds the poster there
+//! a while: a JACK callback that posts is caught in the middle.
+class StallingDispatcher : public QAbstractEventDispatcher {
+public:
+    std::atomic<bool> armed{false}, entered{false}, finished{false};
+
+    void wakeUp() override
+    {
+        if (!armed) return;
+        entered = true;
+        // No system call in here: nothing but an asynchronous cancel can stop it.
+        for (const auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;) {
+        }
+        finished = true;
+    }
+    bool processEvents(QEventLoop::ProcessEventsFlags) override { return false; }
+    void registerSocketNotifier(QSocketNotifier*) override {}
+    void unregisterSocketNotifier(QSocketNotifier*) override {}
+    void registerTimer(int, qint64, Qt::TimerType, QObject*) override {}
+    bool unregisterTimer(int) override { return false; }
+    bool unregisterTimers(QObject*) override { return false; }
+    QList<TimerInfo> registeredTimers(QObject*) const override { return {}; }
+    int remainingTime(int) override { return -1; }
+    void interrupt() override {}
 };
 
 void settle(std::chrono::milliseconds time)
@@ -365,6 +416,46 @@ TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
     }
 }
 
+// Start-up makes the MIDI system's clients ahead of need. A server that stops and comes back
+// before the ports first use them leaves those clients on the dead server: they go before
+// anything joins the new one (libjack breaks otherwise), and the ports open on the new server.
+TEST_F(MidiFault, ClientsMadeAheadOnAServerThatStoppedAreNotUsed)
+{
+    auto in = CreateMIDIInput();
+    auto out = CreateMIDIOutput();
+    std::vector<std::string> errors;
+    in->events.Error = out->events.Error = [&](std::int16_t, const QString& text) {
+        if (!jack->xrunExplains(text)) errors.push_back(text.toStdString());
+    };
+    ByteString got;
+    in->events.Message = [&] {
+        for (; !in->MessageData().empty() && in->MessageCount() > 0; in->setCommand(MIDIInput::DiscardOldest))
+            got += in->MessageData();
+    };
+    // As MakeMIDIClientsAhead does on its own thread, here done when it returns.
+    static_cast<RtMidiInput&>(*in).client().makeAhead(QThread::currentThread());
+    static_cast<RtMidiOutput&>(*out).client().makeAhead(QThread::currentThread());
+    jack->kill();
+    QThread::msleep(500);
+    jack.reset();
+    jack.emplace();
+    ASSERT_TRUE(jack->ok()) << jack->error().toStdString();
+    auto sim = transmitter("gt3new", "fast");
+
+    in->setDeviceID(0);
+    in->setCommand(MIDIInput::Open);
+    in->setCommand(MIDIInput::Start);
+    out->setDeviceID(MIDIOutput::MidiMapper);
+    out->setCommand(MIDIOutput::Open);
+    EXPECT_EQ(in->State(), MIDIInput::Delivering);
+    EXPECT_EQ(out->State(), MIDIOutput::Opened);
+    EXPECT_TRUE(runEventsUntil([&] { return got.size() >= dump.size(); }, 30s)) << got.size() << " bytes";
+    EXPECT_TRUE(got == dump) << got.size() << " bytes";
+    settle(200ms);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    finishGt3sim(*sim, 10s);
+}
+
 // The two ports share one report of the server's end. An output that has had its say
 // about the send under way, and so keeps quiet about that send, must not use the
 // report up without telling it: the input would then take the end for told already.
@@ -478,6 +569,75 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
             for (const auto& box : app.fake.boxes.boxes)
                 EXPECT_TRUE(stalledMs >= 9000 && box.prompt.contains("stopped answering")) << stalledMs << " ms: " << app.boxes();
         }
+    }
+}
+
+// jack_client_close cancels the client's threads asynchronously (pthread_cancel, cancel type
+// asynchronous), wherever they are. A monitor closed while libjack runs one of its handlers
+// must let the handler finish: cut short inside Qt's posting (a heap allocation, a mutex), it
+// leaves the heap or the event queue broken and a crash for later.
+TEST_F(MidiFault, AMonitorClosedWhileItsHandlerRunsLetsTheHandlerFinish)
+{
+    enum class Event { ServerEnds, Xrun };
+    struct Case {
+        const char* name;
+        Event event;
+    };
+    const std::vector<Case> cases = {
+        {"an xrun", Event::Xrun},
+        {"the server's end", Event::ServerEnds},  // last: the server stays down
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A thread never started, so its dispatcher sees every post to the monitor; it
+        // deletes its dispatcher only when it finishes running, so this one is ours.
+        const auto dispatcher = std::make_unique<StallingDispatcher>();
+        QThread idle;
+        idle.setEventDispatcher(dispatcher.get());
+        std::unique_ptr<JackMonitor> monitor = JackMonitor::connect(nullptr);
+        ASSERT_NE(monitor, nullptr);
+        monitor->moveToThread(&idle);
+        // A peer that stops answering makes the server miss cycles.
+        auto peer = c.event == Event::Xrun ? transmitter("stalled", "din") : nullptr;
+        dispatcher->armed = true;
+        c.event == Event::ServerEnds ? jack->kill() : void(::kill(static_cast<pid_t>(peer->processId()), SIGSTOP));
+        ASSERT_TRUE(runEventsUntil([&] { return dispatcher->entered.load(); }, 10s)) << "the handler never posted";
+        monitor.reset();  // while the handler is still inside its post
+        EXPECT_TRUE(dispatcher->finished) << "libjack cancelled the handler half way";
+        if (peer) peer->kill();
+    }
+}
+
+// A crash in these tests, rare as it may be, must leave its place in the log: the crashing
+// function is named on stderr, and the program still dies of its signal (no core here).
+TEST(MidiFaultDeathTest, ACrashNamesTheCrashingFunction)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child runs main() again, handler and all
+    struct Case {
+        const char* name;
+        void (*crash)();
+        int signal;
+    };
+    const std::vector<Case> cases = {
+        {"crashProbeSegv", crashProbeSegv, SIGSEGV},
+        {"crashProbeBus", crashProbeBus, SIGBUS},
+        {"crashProbeAbort", crashProbeAbort, SIGABRT},
+    };
+    const auto crashWithoutCore = [](void (*crash)()) {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+        crash();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // AddressSanitizer reports faults itself, names the function too, and exits with 1.
+        const bool sanitizer = kSanitizerReportsFaults && c.signal != SIGABRT;
+        const auto died = [&](int status) {
+            return sanitizer ? WIFEXITED(status) && WEXITSTATUS(status) == 1
+                             : WIFSIGNALED(status) && WTERMSIG(status) == c.signal;
+        };
+        const std::string frames = std::string(sanitizer ? "AddressSanitizer" : "Crashed") + ".*" + c.name;
+        EXPECT_EXIT(crashWithoutCore(c.crash), died, frames);
     }
 }
 
