@@ -138,10 +138,14 @@ void JackMonitor::onConnect(std::uint32_t a, std::uint32_t b, int connect, void*
     const jack_port_t* from = jack_port_by_id(monitor->client_, a);
     const jack_port_t* to = jack_port_by_id(monitor->client_, b);
     if (!from || !to) return;
-    std::pair<std::string, std::string> link{jack_port_name(from), jack_port_name(to)};
-    std::lock_guard lock(monitor->linksMutex_);
-    std::erase(monitor->links_, link);
-    if (connect) monitor->links_.push_back(std::move(link));
+    CancelHeldOff cancel;  // allocates and locks
+    {
+        std::pair<std::string, std::string> link{jack_port_name(from), jack_port_name(to)};
+        std::lock_guard lock(monitor->linksMutex_);
+        std::erase(monitor->links_, link);
+        if (connect) monitor->links_.push_back(std::move(link));
+    }
+    cancel.release();
 }
 
 }  // namespace tandrel
