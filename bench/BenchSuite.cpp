@@ -91,6 +91,13 @@ QString programName(tandrel::bench::BenchSuite::Program who)
                                    : QStringLiteral("bare two-client");
 }
 
+// The port of the direction the app left idle during a transfer, as it reported it.
+QString otherPort(const BenchProcess& p)
+{
+    return p.value(QStringLiteral("other_port"))
+           + (p.integer(QStringLiteral("other_open")) == 1 ? QStringLiteral(" (open)") : QStringLiteral(" (not open)"));
+}
+
 QString cpuModel()
 {
     QFile file(QStringLiteral("/proc/cpuinfo"));
@@ -467,7 +474,7 @@ BenchSuite::Transfer BenchSuite::receiveOnce(Program who, const QString& file, s
     t.cpuMs = rx.number(QStringLiteral("cpu_us")) / 1000.0;
     t.cpuMsPerMB = t.cpuMs / (static_cast<double>(bytes) / 1e6);
     t.cpuWallMs = rx.number(QStringLiteral("cpu_wall_us")) / 1000.0;
-    t.otherPort = rx.value(QStringLiteral("other_port")) + (rx.integer(QStringLiteral("other_open")) == 1 ? QStringLiteral(" (open)") : QStringLiteral(" (not open)"));
+    t.otherPort = otherPort(rx);
     if (rx.has(QStringLiteral("ui_cpu_us")))
         t.uiCpuMsPerMB = rx.number(QStringLiteral("ui_cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
     t.lost = rx.integer(QStringLiteral("lost"));
@@ -542,7 +549,7 @@ BenchSuite::Transfer BenchSuite::sendOnce(Program who, const QString& file, std:
     t.cpuMs = tx.number(QStringLiteral("cpu_us")) / 1000.0;
     t.cpuMsPerMB = t.cpuMs / (static_cast<double>(bytes) / 1e6);
     t.cpuWallMs = tx.number(QStringLiteral("cpu_wall_us")) / 1000.0;
-    t.otherPort = tx.value(QStringLiteral("other_port")) + (tx.integer(QStringLiteral("other_open")) == 1 ? QStringLiteral(" (open)") : QStringLiteral(" (not open)"));
+    t.otherPort = otherPort(tx);
     if (tx.has(QStringLiteral("ui_cpu_us")))
         t.uiCpuMsPerMB = tx.number(QStringLiteral("ui_cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
     if (app && (tx.integer(QStringLiteral("errors")) > 0 || tx.integer(QStringLiteral("boxes")) > 0))
