@@ -9,14 +9,14 @@
 //       cuts the file after every F7 and sends the messages (in pieces of at most
 //       4096 bytes), paced like the port's fast pacing on JACK, or with `din` like
 //       a MIDI cable: 320 µs a byte and 20 ms after every message, asleep between
-//
-// With --both the program also holds the other direction open and idle, as Tandrel
-// does during a transfer: the receiver an output on a virtual port of its own (the
-// port Tandrel's output opens when no output device is chosen), the sender an
-// input with a callback, connected to NAME. On JACK each is a client of its own,
-// woken at every cycle like the one that works.
 //   bench_rtmidi device --name NAME
 //       an idle device (one input, one output) until stdin closes
+//
+// With --both the program also holds the other direction open and idle, as Tandrel
+// does during a transfer: the receiver an output on a virtual port of its own (as
+// Tandrel's in the receive bench), the sender an input with a callback, connected
+// to NAME. On JACK each is a client of its own, woken at every cycle like the one
+// that works.
 //
 // Results are key=value lines on stdout.
 #include "BenchDump.h"
