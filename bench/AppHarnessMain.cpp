@@ -183,6 +183,9 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
         cpuAtReady = tandrel::bench::CpuMicros();
         uiCpuAtReady = tandrel::bench::ThreadCpuMicros();
         Report("ready", window.statusText() == kReadyText);
+        // The direction left idle, for the fair baseline to open the same.
+        Report("other_port", hs.out.DeviceName().toStdString());
+        Report("other_open", hs.out.State() >= tandrel::MIDIOutput::Opened);
     });
     return QApplication::exec();
 }
@@ -225,6 +228,8 @@ int runSend(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, const
         Report("cpu_us", cpu);
         Report("ui_cpu_us", uiCpu);
         Report("errors", hs.out.errors);
+        Report("other_port", hs.in.DeviceName().toStdString());
+        Report("other_open", hs.in.State() >= tandrel::MIDIInput::Opened);
         reportBoxes(hs);
         window.close();
     });

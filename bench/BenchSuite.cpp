@@ -83,6 +83,21 @@ void progress(const QString& text)
     std::fprintf(stderr, "bench: %s\n", qPrintable(text));
 }
 
+QString programName(tandrel::bench::BenchSuite::Program who)
+{
+    using Program = tandrel::bench::BenchSuite::Program;
+    return who == Program::Tandrel ? QStringLiteral("app")
+           : who == Program::Bare  ? QStringLiteral("bare")
+                                   : QStringLiteral("bare two-client");
+}
+
+// The port of the direction the app left idle during a transfer, as it reported it.
+QString otherPort(const BenchProcess& p)
+{
+    return p.value(QStringLiteral("other_port"))
+           + (p.integer(QStringLiteral("other_open")) == 1 ? QStringLiteral(" (open)") : QStringLiteral(" (not open)"));
+}
+
 QString cpuModel()
 {
     QFile file(QStringLiteral("/proc/cpuinfo"));
@@ -426,16 +441,19 @@ void BenchSuite::measureVerify()
 
 // One receive: the receiver opens its input on the idle device and starts, then
 // gt3sim connects straight to the receiver's port and plays the dump at fast pacing.
-BenchSuite::Transfer BenchSuite::receiveOnce(bool app, const QString& file, std::size_t bytes)
+BenchSuite::Transfer BenchSuite::receiveOnce(Program who, const QString& file, std::size_t bytes)
 {
     Transfer t;
+    const bool app = who == Program::Tandrel;
     const int xrunsBefore = jack_->xruns();
     const QString program = tool(app ? QStringLiteral("bench_app") : QStringLiteral("bench_rtmidi"));
     const QString port = app ? QStringLiteral("Tandrel In:in") : QStringLiteral("bench_rtmidi_in:in");
-    BenchProcess rx(program,
-                    {QStringLiteral("receive"), QStringLiteral("--source"), kDevice, QStringLiteral("--bytes"),
-                     QString::number(bytes), QStringLiteral("--file"), file},
-                    env());
+    QStringList args{QStringLiteral("receive"), QStringLiteral("--source"), kDevice, QStringLiteral("--bytes"),
+                     QString::number(bytes), QStringLiteral("--file"), file};
+    // Tandrel's output stays on its own virtual port, which nothing connects to.
+    if (who == Program::BareBoth)
+        args << QStringLiteral("--both");
+    BenchProcess rx(program, args, env());
     if (!rx.waitFor(QStringLiteral("ready"), 30000) || !jack_->waitForPort(port)) {
         t.why = rx.failure();
         return t;
@@ -453,14 +471,17 @@ BenchSuite::Transfer BenchSuite::receiveOnce(bool app, const QString& file, std:
     t.ok = true;
     t.xruns = jack_->xruns() - xrunsBefore;
     t.spanMs = static_cast<double>(rx.integer(QStringLiteral("last_ns")) - rx.integer(QStringLiteral("first_ns"))) / 1e6;
-    t.cpuMsPerMB = rx.number(QStringLiteral("cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
+    t.cpuMs = rx.number(QStringLiteral("cpu_us")) / 1000.0;
+    t.cpuMsPerMB = t.cpuMs / (static_cast<double>(bytes) / 1e6);
+    t.cpuWallMs = rx.number(QStringLiteral("cpu_wall_us")) / 1000.0;
+    t.otherPort = otherPort(rx);
     if (rx.has(QStringLiteral("ui_cpu_us")))
         t.uiCpuMsPerMB = rx.number(QStringLiteral("ui_cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
     t.lost = rx.integer(QStringLiteral("lost"));
     t.exact = rx.integer(QStringLiteral("exact")) == 1;
     if (!t.exact)
         t.why = QStringLiteral("%1 receiver: %2 of %3 bytes held, the first difference at byte %4")
-                    .arg(app ? QStringLiteral("app") : QStringLiteral("bare"))
+                    .arg(programName(who))
                     .arg(rx.integer(QStringLiteral("bytes")))
                     .arg(bytes)
                     .arg(rx.integer(QStringLiteral("first_difference")));
@@ -471,10 +492,11 @@ BenchSuite::Transfer BenchSuite::receiveOnce(bool app, const QString& file, std:
 
 // One send: gt3sim listens on its own port, the sender opens its output on it and
 // sends the dump; gt3sim records what arrives.
-BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::size_t bytes, const QString& pacing,
+BenchSuite::Transfer BenchSuite::sendOnce(Program who, const QString& file, std::size_t bytes, const QString& pacing,
                                 QMap<QString, QString>* sink)
 {
     Transfer t;
+    const bool app = who == Program::Tandrel;
     const int xrunsBefore = jack_->xruns();
     const QString received = work_.filePath(QStringLiteral("received.syx"));
     QFile::remove(received);
@@ -488,10 +510,12 @@ BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::si
         t.why = rx.failure();
         return t;
     }
-    BenchProcess tx(tool(app ? QStringLiteral("bench_app") : QStringLiteral("bench_rtmidi")),
-                    {QStringLiteral("send"), QStringLiteral("--dest"), QStringLiteral("bench_sink"), QStringLiteral("--file"), file,
-                     QStringLiteral("--pacing"), pacing},
-                    env(pacing));
+    QStringList args{QStringLiteral("send"), QStringLiteral("--dest"), QStringLiteral("bench_sink"), QStringLiteral("--file"), file,
+                     QStringLiteral("--pacing"), pacing};
+    // Tandrel's input stays open on the first source it lists, the idle device's output.
+    if (who == Program::BareBoth)
+        args << QStringLiteral("--both") << QStringLiteral("--other-source") << kDevice;
+    BenchProcess tx(tool(app ? QStringLiteral("bench_app") : QStringLiteral("bench_rtmidi")), args, env(pacing));
     const bool sent = tx.finish(300000);
     rx.finish(30000);  // fails when bytes are missing, which is reported as lost
     if (!sent || !tx.has(QStringLiteral("last_tx_end_ns"))) {
@@ -515,7 +539,7 @@ BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::si
         while (at < expected.size() && at < arrived.size() && expected[at] == arrived[at])
             ++at;
         t.why = QStringLiteral("%1 sender: %2 of %3 bytes arrived, the first difference at byte %4 (gt3sim: %5)")
-                    .arg(app ? QStringLiteral("app") : QStringLiteral("bare"))
+                    .arg(programName(who))
                     .arg(arrived.size())
                     .arg(expected.size())
                     .arg(at)
@@ -524,6 +548,8 @@ BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::si
     t.spanMs = static_cast<double>(tx.integer(QStringLiteral("last_tx_end_ns")) - tx.integer(QStringLiteral("first_ns"))) / 1e6;
     t.cpuMs = tx.number(QStringLiteral("cpu_us")) / 1000.0;
     t.cpuMsPerMB = t.cpuMs / (static_cast<double>(bytes) / 1e6);
+    t.cpuWallMs = tx.number(QStringLiteral("cpu_wall_us")) / 1000.0;
+    t.otherPort = otherPort(tx);
     if (tx.has(QStringLiteral("ui_cpu_us")))
         t.uiCpuMsPerMB = tx.number(QStringLiteral("ui_cpu_us")) / 1000.0 / (static_cast<double>(bytes) / 1e6);
     if (app && (tx.integer(QStringLiteral("errors")) > 0 || tx.integer(QStringLiteral("boxes")) > 0))
@@ -540,7 +566,8 @@ BenchSuite::Transfer BenchSuite::sendOnce(bool app, const QString& file, std::si
     return t;
 }
 
-void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare)
+void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare,
+                                  const std::vector<Transfer>& both)
 {
     std::vector<double> appSpan, bareSpan, appCpu, bareCpu, appUiCpu;
     std::int64_t appLost = 0, bareLost = 0;
@@ -572,6 +599,7 @@ void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfe
     table_.add({what + QStringLiteral(", CPU per MB"), Fixed(median(appCpu), 0) + QStringLiteral(" ms/MB"),
                 Fixed(median(bareCpu), 0) + QStringLiteral(" ms/MB"), Fixed(cpuRatio, 2) + QStringLiteral("×"),
                 QStringLiteral("≤ 2"), atMost(cpuRatio, 2.0)});
+    addTwoClientRows(what, app, bare, both);
     if (!appUiCpu.empty())
         table_.note(QStringLiteral("%1: of Tandrel's %2 ms/MB, the user-interface thread used %3 ms/MB; the rest is the "
                                    "MIDI library's and the JACK clients' threads")
@@ -588,21 +616,21 @@ void BenchSuite::compareTransfers(const QString& what, const std::vector<Transfe
 void BenchSuite::measureReceive()
 {
     measureTransfers(QStringLiteral("1. Receive"), QStringLiteral("receive"),
-                     [this](bool app, const QString& file, std::size_t size) { return receiveOnce(app, file, size); });
+                     [this](Program who, const QString& file, std::size_t size) { return receiveOnce(who, file, size); });
 }
 
 // 2. The app's send loop at fast pacing, against a bare sender paced the same way.
 void BenchSuite::measureSend()
 {
-    measureTransfers(QStringLiteral("2. Send"), QStringLiteral("send"), [this](bool app, const QString& file, std::size_t size) {
-        return sendOnce(app, file, size, QStringLiteral("fast"));
+    measureTransfers(QStringLiteral("2. Send"), QStringLiteral("send"), [this](Program who, const QString& file, std::size_t size) {
+        return sendOnce(who, file, size, QStringLiteral("fast"));
     });
 }
 
-// Runs the app and the bare program in turn, alternating who goes first, on the
-// GT-3 dump and the stress dump, and compares them.
+// Runs the app, the bare program and the bare program with both directions open in
+// turn, rotating who goes first, on the GT-3 dump and the stress dump, and compares them.
 void BenchSuite::measureTransfers(const QString& title, const QString& word,
-                                  const std::function<Transfer(bool, const QString&, std::size_t)>& once)
+                                  const std::function<Transfer(Program, const QString&, std::size_t)>& once)
 {
     for (const std::size_t size : {kGt3Dump, kStressDump}) {
         const QString what = QStringLiteral("%1 %2 at fast pacing").arg(title, bytesText(size));
@@ -613,24 +641,69 @@ void BenchSuite::measureTransfers(const QString& title, const QString& word,
         progress(word + QLatin1Char(' ') + bytesText(size));
         const QString file = writeDump(size);
         const int rounds = quick_ ? 1 : size == kGt3Dump ? 5 : 3;
-        std::vector<Transfer> app, bare;
+        constexpr Program kPrograms[] = {Program::Tandrel, Program::Bare, Program::BareBoth};
+        std::vector<Transfer> runs[3];
         QString why;
         for (int i = 0; i < rounds; ++i)
-            for (int k = 0; k < 2; ++k) {
-                const bool appTurn = (i + k) % 2 == 0;
-                const Transfer t = once(appTurn, file, size);
+            for (int k = 0; k < 3; ++k) {
+                const int which = (i + k) % 3;
+                const Transfer t = once(kPrograms[which], file, size);
                 if (!t.why.isEmpty())
                     why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + t.why;
                 if (t.ok)
-                    (appTurn ? app : bare).push_back(t);
+                    runs[which].push_back(t);
             }
+        const auto& [app, bare, both] = runs;
         if (app.empty() || bare.empty())
             table_.failed(what, QStringLiteral("≤ 1.2, 0 lost"), why);
         else
-            compareTransfers(what, app, bare);
+            compareTransfers(what, app, bare, both);
         if (!why.isEmpty() && !app.empty() && !bare.empty())
             table_.note(what + QStringLiteral(": ") + why);
     }
+}
+
+// Tandrel keeps an input and an output open, each a JACK client woken at every
+// cycle; the bare programs open one. Against the bare program with both open, and
+// what the idle one costs it.
+void BenchSuite::addTwoClientRows(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare,
+                                  const std::vector<Transfer>& both)
+{
+    const QString measure = what + QStringLiteral(", CPU per MB, against the same two MIDI clients");
+    if (both.empty()) {
+        table_.failed(measure, QStringLiteral("—"), QStringLiteral("the bare program with two clients did not finish"));
+        return;
+    }
+    const auto medianOf = [](const std::vector<Transfer>& runs, double Transfer::*field) {
+        std::vector<double> values;
+        for (const Transfer& t : runs)
+            values.push_back(t.*field);
+        return median(values);
+    };
+    const double appCpu = medianOf(app, &Transfer::cpuMsPerMB);
+    const double bareCpu = medianOf(bare, &Transfer::cpuMsPerMB);
+    const double bothCpu = medianOf(both, &Transfer::cpuMsPerMB);
+    table_.add({measure, Fixed(appCpu, 0) + QStringLiteral(" ms/MB"), Fixed(bothCpu, 0) + QStringLiteral(" ms/MB (two clients)"),
+                Fixed(appCpu / std::max(bothCpu, 1e-9), 2) + QStringLiteral("×"), QStringLiteral("—"), Verdict::Info});
+    // CPU per second over the time each bare program measured it, ready to done.
+    const auto perSecond = [&](const std::vector<Transfer>& runs) {
+        std::vector<double> rates;
+        for (const Transfer& t : runs)
+            if (t.cpuWallMs > 0)
+                rates.push_back(t.cpuMs / (t.cpuWallMs / 1000.0));
+        return median(rates);
+    };
+    const double bareRate = perSecond(bare), bothRate = perSecond(both);
+    table_.note(QStringLiteral("%1: an idle second MIDI client added %2 ms/MB to the bare program (%3 with it, %4 without), "
+                               "%5 ms a second (%6 ms/s with it, %7 without)")
+                    .arg(what, Fixed(bothCpu - bareCpu, 1), Fixed(bothCpu, 1), Fixed(bareCpu, 1),
+                         Fixed(bothRate - bareRate, 1), Fixed(bothRate, 1), Fixed(bareRate, 1)));
+    // The fair baseline is only fair while Tandrel's idle direction is the one it copies.
+    QStringList others;
+    for (const Transfer& t : app)
+        if (!others.contains(t.otherPort))
+            others << t.otherPort;
+    table_.note(QStringLiteral("%1: Tandrel's idle direction: %2").arg(what, others.join(QStringLiteral(", "))));
 }
 
 // 3. The app's send at DIN pacing against the wire model: every byte 320 µs on the
@@ -653,7 +726,7 @@ void BenchSuite::measureDin()
     modelMs += static_cast<double>(lengths.size() - 1) * kDinPauseMs;
 
     QMap<QString, QString> seen;
-    const Transfer t = sendOnce(true, file, kGt3Dump, QStringLiteral("din"), &seen);
+    const Transfer t = sendOnce(Program::Tandrel, file, kGt3Dump, QStringLiteral("din"), &seen);
     if (!t.ok) {
         table_.failed(what, QStringLiteral("within 2%"), t.why);
         return;
@@ -680,7 +753,7 @@ void BenchSuite::measureDin()
     // The CPU a DIN send costs while the pacer waits, against a bare sender that
     // sleeps through the same pacing.
     progress(QStringLiteral("bare send at DIN pacing (about a minute)"));
-    const Transfer bare = sendOnce(false, file, kGt3Dump, QStringLiteral("din"));
+    const Transfer bare = sendOnce(Program::Bare, file, kGt3Dump, QStringLiteral("din"));
     const QString cpuWhat = QStringLiteral("3. DIN send: CPU per second of sending");
     if (!bare.ok || bare.spanMs <= 0 || t.spanMs <= 0) {
         table_.failed(cpuWhat, QStringLiteral("—"), bare.why);
@@ -782,6 +855,15 @@ several runs, taken in alternating order with the baseline's.
    (`bench_rtmidi send`) that keeps the same 8 KB window in flight for three JACK
    periods, from the first hand-over to the end of the last; gt3sim receives and the
    bytes are compared with the file.
+
+   For 1. and 2., "against the same two MIDI clients" is the bare program run with
+   `--both`: it also holds the other direction open and idle as Tandrel does, each
+   direction an RtMidi object and so a JACK client woken at every cycle. In a
+   receive Tandrel's output is on its own virtual port, which nothing connects to;
+   in a send its input is on the idle device's output. The notes say which port
+   Tandrel's idle direction was on, and what the idle client cost the bare program:
+   its CPU with the client less its CPU without, per MB and per second of the time
+   measured (ready to done).
 3. **Send at DIN pacing**: from the first hand-over until the port reports its
    queue empty (the last message off the modelled wire), against the wire model:
    320 µs for every byte plus a 20 ms pause after every message but the last. The

@@ -35,6 +35,10 @@ public:
     //! to the results file. Returns 1 when a figure could not be taken.
     int run();
 
+    //! Who moves the bytes: Tandrel, the bare RtMidi program, or the bare program
+    //! holding the other direction open and idle as Tandrel does.
+    enum class Program { Tandrel, Bare, BareBoth };
+
 private:
     bool wanted(const QString& part) const { return only_.isEmpty() || only_.contains(part); }
     QString tool(const QString& name) const { return benchDir_ + QLatin1Char('/') + name; }
@@ -51,16 +55,22 @@ private:
         double spanMs = 0;
         double cpuMsPerMB = 0;
         double cpuMs = 0;
+        double cpuWallMs = 0;  //!< the time `cpuMs` was measured over (the bare programs)
+        QString otherPort;     //!< the port of the direction Tandrel left idle, and whether it was open
         double uiCpuMsPerMB = -1;  //!< of that, the user-interface thread's (the app only)
         std::int64_t lost = 0;
         bool exact = false;
         int xruns = 0;
         QString why;
     };
-    Transfer receiveOnce(bool app, const QString& file, std::size_t bytes);
-    Transfer sendOnce(bool app, const QString& file, std::size_t bytes, const QString& pacing,
+    Transfer receiveOnce(Program who, const QString& file, std::size_t bytes);
+    Transfer sendOnce(Program who, const QString& file, std::size_t bytes, const QString& pacing,
                       QMap<QString, QString>* sink = nullptr);
-    void compareTransfers(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare);
+    void compareTransfers(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare,
+                          const std::vector<Transfer>& both);
+
+    void addTwoClientRows(const QString& what, const std::vector<Transfer>& app, const std::vector<Transfer>& bare,
+                          const std::vector<Transfer>& both);
 
     void measureStartupAndMemory();
     void measureScaling();
@@ -71,7 +81,7 @@ private:
     void measureReceive();
     void measureSend();
     void measureTransfers(const QString& title, const QString& word,
-                          const std::function<Transfer(bool app, const QString& file, std::size_t bytes)>& once);
+                          const std::function<Transfer(Program who, const QString& file, std::size_t bytes)>& once);
     void measureDin();
     void measureIdle();
 

@@ -2,14 +2,21 @@
 // The bare RtMidi baselines: the least a program can do to move the same stream
 // over the same library, with no Qt, no window and no event loop.
 //
-//   bench_rtmidi receive --source NAME --bytes N [--file F] [--idle-ms MS] [--api jack|alsa]
+//   bench_rtmidi receive --source NAME --bytes N [--file F] [--idle-ms MS] [--api jack|alsa] [--both]
 //       a callback receiver that appends every message to one buffer
 //   bench_rtmidi send --dest NAME --file F [--window BYTES] [--period-us US] [--pacing din] [--api jack|alsa]
+//                     [--both --other-source NAME]
 //       cuts the file after every F7 and sends the messages (in pieces of at most
 //       4096 bytes), paced like the port's fast pacing on JACK, or with `din` like
 //       a MIDI cable: 320 µs a byte and 20 ms after every message, asleep between
 //   bench_rtmidi device --name NAME
 //       an idle device (one input, one output) until stdin closes
+//
+// With --both the program also holds the other direction open and idle, as Tandrel
+// does during a transfer: the receiver an output on a virtual port of its own (as
+// Tandrel's in the receive bench), the sender an input with a callback, connected
+// to NAME. On JACK each is a client of its own, woken at every cycle like the one
+// that works.
 //
 // Results are key=value lines on stdout.
 #include "BenchDump.h"
@@ -28,6 +35,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,6 +51,14 @@ std::string option(int argc, char** argv, const char* name, const std::string& f
         if (std::strcmp(argv[i], name) == 0)
             return argv[i + 1];
     return fallback;
+}
+
+bool flag(int argc, char** argv, const char* name)
+{
+    for (int i = 2; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
 }
 
 std::string readFile(const std::string& path)
@@ -86,6 +102,9 @@ void onMessage(double, std::vector<unsigned char>* message, void* user)
     }
 }
 
+// The idle direction's callback: nothing arrives on it.
+void ignoreMessage(double, std::vector<unsigned char>*, void*) {}
+
 int receive(int argc, char** argv)
 {
     Received r;
@@ -104,7 +123,13 @@ int receive(int argc, char** argv)
     }
     in.setCallback(&onMessage, &r);
     in.openPort(static_cast<unsigned>(port), "in");
+    std::unique_ptr<RtMidiOut> idleOut;
+    if (flag(argc, argv, "--both")) {
+        idleOut = std::make_unique<RtMidiOut>(api, "bench_rtmidi_out");
+        idleOut->openVirtualPort("out");
+    }
     const std::int64_t cpuAtReady = tandrel::bench::CpuMicros();
+    const std::int64_t readyNs = MonotonicNs();
     Report("ready", 1);
 
     std::size_t seen = 0;
@@ -118,6 +143,8 @@ int receive(int argc, char** argv)
     }
     lock.unlock();
     in.closePort();
+    const std::int64_t cpuUs = tandrel::bench::CpuMicros() - cpuAtReady;
+    const std::int64_t cpuWallUs = (MonotonicNs() - readyNs) / 1000;
     const std::size_t held = r.size;
     Report("first_ns", r.firstNs);
     Report("last_ns", r.lastNs);
@@ -125,7 +152,8 @@ int receive(int argc, char** argv)
     Report("lost", static_cast<std::int64_t>(r.expected > held ? r.expected - held : 0));
     Report("exact", file.empty() || r.bytes == file);
     Report("first_difference", static_cast<std::int64_t>(tandrel::bench::FirstDifference(r.bytes, file)));
-    Report("cpu_us", tandrel::bench::CpuMicros() - cpuAtReady);
+    Report("cpu_us", cpuUs);
+    Report("cpu_wall_us", cpuWallUs);
     return 0;
 }
 
@@ -144,10 +172,23 @@ int send(int argc, char** argv)
         return 1;
     }
     out.openPort(static_cast<unsigned>(port), "out");
+    std::unique_ptr<RtMidiIn> idleIn;
+    if (flag(argc, argv, "--both")) {
+        idleIn = std::make_unique<RtMidiIn>(api, "bench_rtmidi_in");
+        idleIn->ignoreTypes(false, true, true);
+        const int other = findPort(*idleIn, option(argc, argv, "--other-source"));
+        if (other < 0) {
+            std::fprintf(stderr, "no port found for the idle input\n");
+            return 1;
+        }
+        idleIn->setCallback(&ignoreMessage, nullptr);
+        idleIn->openPort(static_cast<unsigned>(other), "in");
+    }
     tandrel::bench::WindowPacing pacing(window, periodNs);
     const bool din = option(argc, argv, "--pacing") == "din";
     auto wireFree = std::chrono::steady_clock::now();
     const std::int64_t cpuBefore = tandrel::bench::CpuMicros();
+    const std::int64_t startNs = MonotonicNs();
     const auto* bytes = reinterpret_cast<const unsigned char*>(dump.data());
     std::int64_t firstNs = 0, lastNs = 0, messages = 0;
     std::size_t at = 0;
@@ -173,6 +214,7 @@ int send(int argc, char** argv)
     Report("messages", messages);
     Report("bytes", static_cast<std::int64_t>(at));
     Report("cpu_us", tandrel::bench::CpuMicros() - cpuBefore);
+    Report("cpu_wall_us", (MonotonicNs() - startNs) / 1000);
     // Lets the last period leave before the port goes away.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return 0;

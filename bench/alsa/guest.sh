@@ -8,8 +8,8 @@ bench="$build/bench"
 # Starts a receiver, waits for its "ready=1", writes the dump with amidi (at full
 # speed, or with `-i 1`: a millisecond after each message, which both receivers keep
 # up with), and prints its bytes, lost and CPU figures, and for Tandrel whether it
-# held the file's bytes (the guest kernel itself sometimes alters a few on the way:
-# tests/alsa/tap-loop.sh tells those apart).
+# held the file's bytes (the guest kernel itself sometimes alters a few on the way;
+# this bench does not tell those apart, the full-speed guest test does).
 receive() {  # WHAT NAME SIZE RUN AMIDI_OPTIONS COMMAND...
   what="$1" name="$2" size="$3" run="$4" options="$5"; shift 5
   "$@" > /tmp/out 2>/tmp/err &
