@@ -93,12 +93,6 @@ long long rawDeviceRxBytes(int device)
     return info.mid(at).section(':', 1, 1).section('\n', 0, 0).trimmed().toLongLong();
 }
 
-//! Runs events for `time`, so that whatever is still coming may come.
-void idle(std::chrono::milliseconds time)
-{
-    runEventsUntil([] { return false; }, time);
-}
-
 //! One start of Tandrel: the real ports and window on the settings file `ini` (a new one
 //! when empty), with `before` run ahead of the start. By default the settings choose
 //! "VirMIDI 0-1" as input and "VirMIDI 0-0" as output.
@@ -132,7 +126,7 @@ struct Window {
         w = std::make_unique<frmMain>(services, MAIN);
         w->Form_Load();
         w->show();
-        idle(300ms);
+        runEventsFor(300ms);
     }
 
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -146,7 +140,7 @@ struct Window {
     bool settle(const std::function<bool()>& done, std::chrono::milliseconds limit)
     {
         const bool ok = runEventsUntil(done, limit);
-        idle(300ms);
+        runEventsFor(300ms);
         return ok;
     }
     std::int16_t stored(const QString& key) { return settings::ValInt16(settings.read(key, QStringLiteral("-9"))); }
@@ -282,7 +276,7 @@ TEST_F(AlsaTransfer, FullSpeedDumpsArriveAsDeliveredAndSaveByteExact)
                 before = held.size();
                 runEventsUntil([&] { return held.size() >= dump.size(); }, 3s);
             }
-            idle(300ms);
+            runEventsFor(300ms);
             EXPECT_EQ(amidi->exitCode(), 0) << amidi->readAllStandardError().toStdString();
             const bool tapWhole = tap.finish();
             const ByteString& delivered = tap.delivered;
@@ -333,7 +327,7 @@ TEST_F(AlsaTransfer, AnOverrunIsReportedOnceAndKeepsWhatArrived)
         window->w->cmdReceive->click();
         amidi = startProgram("amidi", {"-p", "hw:0,1", "-s", file});
         ASSERT_TRUE(window->settle([&] { return amidi->state() == QProcess::NotRunning; }, 120s));
-        idle(1s);
+        runEventsFor(1s);
         tap.finish();
         delivered = tap.delivered;
         if (!delivered.empty() && window->MAIN.sSysexData == delivered && window->boxes().isEmpty()) {

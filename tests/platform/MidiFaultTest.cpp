@@ -104,11 +104,6 @@ public:
     void interrupt() override {}
 };
 
-void settle(std::chrono::milliseconds time)
-{
-    runEventsUntil([] { return false; }, time);
-}
-
 //! `part` is the dump's first whole messages: a prefix that ends on an F7.
 bool wholeMessagesOf(const ByteString& part, const ByteString& dump)
 {
@@ -183,7 +178,7 @@ protected:
     std::unique_ptr<QProcess> startReceiving(App& app, const QString& pacing, const QString& file = {})
     {
         app.w->Form_Load();
-        settle(200ms);
+        runEventsFor(200ms);
         auto sender = transmitter("gt3", pacing, file);
         app.w->cmdReceive_Click();
         app.fake.boxes.boxes.clear();
@@ -205,7 +200,7 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         ASSERT_TRUE(runEventsUntil([&] { return app.MAIN.sSysexData.size() >= 3000; }, 30s)) << app.boxes();
         serverDies ? jack->kill() : sim->kill();
         ASSERT_TRUE(!serverDies || runEventsUntil([&] { return !app.fake.boxes.boxes.empty(); }, 10s));
-        settle(1500ms);
+        runEventsFor(1500ms);
         const ByteString& kept = app.MAIN.sSysexData;
         EXPECT_TRUE(wholeMessagesOf(kept, dump) && kept.size() < dump.size()) << kept.size() << " bytes kept";
         EXPECT_EQ(app.MAIN.lByteCount, static_cast<std::int32_t>(kept.size()));
@@ -235,7 +230,7 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
             EXPECT_EQ(app.setupInputs(true), QStringList{"gt3back:out"});
             listedPeer->kill();
             listedPeer->waitForFinished(5000);
-            settle(300ms);
+            runEventsFor(300ms);
             EXPECT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
         }
         // A new Receive, from the first input device: a fresh sender, gets every byte.
@@ -245,7 +240,7 @@ TEST_F(MidiFault, LossMidReceiveKeepsEveryWholeMessageAndANewReceiveWorks)
         ASSERT_TRUE(runEventsUntil([&] { return app.MAIN.sSysexData.size() >= dump.size(); }, 60s))
             << app.MAIN.sSysexData.size() << " bytes; " << app.boxes();
         EXPECT_TRUE(finishGt3sim(*again, 30s));
-        settle(300ms);
+        runEventsFor(300ms);
         EXPECT_EQ(app.MAIN.sSysexData, dump);
         std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
@@ -265,9 +260,9 @@ TEST_F(MidiFault, AnXrunMidReceiveIsToldOnceAndTheDumpIsKept)
     auto sim = startReceiving(app, "din", part);
     ASSERT_TRUE(runEventsUntil([&] { return app.MAIN.sSysexData.size() >= 2000; }, 30s)) << app.boxes();
     ::kill(static_cast<pid_t>(sim->processId()), SIGSTOP);
-    settle(1500ms);
+    runEventsFor(1500ms);
     ::kill(static_cast<pid_t>(sim->processId()), SIGCONT);
-    settle(1000ms);
+    runEventsFor(1000ms);
     sim->kill();
     ASSERT_GT(jack->xruns(), 0) << "the server missed no cycle";
     EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
@@ -288,7 +283,7 @@ TEST_F(MidiFault, ServerKilledWithMessagesWaitingHandsEveryOneOver)
     QThread::msleep(1500);  // the port and the monitor hear of it; the window has yet to
     ASSERT_TRUE(runEventsUntil([&] { return app.MAIN.sSysexData.size() >= dump.size(); }, 10s))
         << "lost " << dump.size() - app.MAIN.sSysexData.size() << " bytes; " << app.boxes();
-    settle(500ms);
+    runEventsFor(500ms);
     EXPECT_EQ(app.MAIN.sSysexData, dump);
     std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
     EXPECT_EQ(app.fake.boxes.boxes.size(), 1u) << app.boxes();
@@ -326,7 +321,7 @@ TEST_F(MidiFault, ASendTheUserStopsSaysNothingAndCountsWhatWentOut)
         app.w->Form_Load();
         app.fake.dialog.willChoose(dumpPath);
         app.w->cmdOpen_Click();
-        settle(200ms);
+        runEventsFor(200ms);
         ASSERT_TRUE(app.fake.boxes.boxes.empty()) << app.boxes();
 
         QString lastCount;
@@ -343,7 +338,7 @@ TEST_F(MidiFault, ASendTheUserStopsSaysNothingAndCountsWhatWentOut)
             });
         };
         app.w->cmdSend_Click();
-        settle(1500ms);
+        runEventsFor(1500ms);
         EXPECT_FALSE(app.w->sending());
         EXPECT_EQ(app.w->statusText().toStdString(), c.finalStatus.toStdString());
         if (c.jackBox) {
@@ -402,12 +397,12 @@ TEST_F(MidiFault, ARestartedServerIsNotTakenForTheOneThatStopped)
         in->setCommand(MIDIInput::Open);
         in->setCommand(MIDIInput::Start);
         EXPECT_TRUE(runEventsUntil([&] { return got.size() >= dump.size(); }, 30s)) << got.size() << " bytes";
-        settle(300ms);
+        runEventsFor(300ms);
         EXPECT_EQ(in->State(), MIDIInput::Delivering);
         EXPECT_TRUE(got == dump) << got.size() << " bytes";
         out->setCommand(MIDIOutput::Open);
         EXPECT_EQ(out->State(), MIDIOutput::Opened);
-        settle(200ms);
+        runEventsFor(200ms);
         // The one stop there was is told once; nothing else is said.
         EXPECT_EQ(std::count(codes.begin(), codes.end(), code(MidiError::ServerStopped)), 1);
         EXPECT_EQ(std::count_if(codes.begin(), codes.end(), [](std::int16_t c) { return c != 0 && c != 8; }), 1);
@@ -451,7 +446,7 @@ TEST_F(MidiFault, ClientsMadeAheadOnAServerThatStoppedAreNotUsed)
     EXPECT_EQ(out->State(), MIDIOutput::Opened);
     EXPECT_TRUE(runEventsUntil([&] { return got.size() >= dump.size(); }, 30s)) << got.size() << " bytes";
     EXPECT_TRUE(got == dump) << got.size() << " bytes";
-    settle(200ms);
+    runEventsFor(200ms);
     EXPECT_TRUE(errors.empty()) << errors.front();
     finishGt3sim(*sim, 10s);
 }
@@ -504,7 +499,7 @@ TEST_F(MidiFault, TheServersEndIsToldOnceWhateverTheOutputSaidBefore)
             out->setMessageData(dump);
             out->setCommand(MIDIOutput::Transmit);
         }
-        settle(1500ms);
+        runEventsFor(1500ms);
         EXPECT_EQ(std::count(codes.begin(), codes.end(), code(MidiError::ServerStopped)), 1);
         EXPECT_EQ(in->State(), MIDIInput::Closed);
         EXPECT_EQ(out->State(), MIDIOutput::Closed);
@@ -538,7 +533,7 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
         app.fake.dialog.willChoose(dumpPath);
         app.w->cmdOpen_Click();
         ASSERT_EQ(app.MAIN.sSysexData, dump);
-        settle(200ms);
+        runEventsFor(200ms);
         std::erase_if(app.fake.boxes.boxes, [&](const auto& box) { return jack->xrunExplains(box.prompt); });
         ASSERT_EQ(app.fake.boxes.boxes.size(), 1u) << "only the save-first prompt: " << app.boxes();
         app.fake.boxes.boxes.clear();
@@ -553,7 +548,7 @@ TEST_F(MidiFault, LossMidSendEndsTheSendAndOnlyTheServerIsTold)
         std::optional<StallWatch> stalls;
         if (!serverDies) stalls.emplace();
         app.w->cmdSend_Click();
-        settle(1500ms);
+        runEventsFor(1500ms);
         EXPECT_EQ(app.w->statusText(), "Sent sysex to GT-3--ready to Receive or Open");
         EXPECT_TRUE(app.MAIN.sSysexData.empty());
         EXPECT_EQ(app.fake.beeper.beeps, 1);

@@ -109,7 +109,7 @@ TEST_F(RtMidiJackTest, InputDeliversEveryMessageByteExactFilteredAndCutOnlyBeyon
         ASSERT_EQ(in->State(), MIDIInput::Delivering);
         EXPECT_TRUE(runEventsUntil([&] { return got.size() >= c.expected.size(); }, 30s)) << got.size() << " messages";
         EXPECT_TRUE(finishGt3sim(*sim, 10s) && sim->exitCode() == 0) << sim->readAllStandardError().toStdString();
-        runEventsUntil([] { return false; }, 200ms);  // anything extra would show up now
+        runEventsFor(200ms);  // anything extra would show up now
         std::erase_if(errors, [&](const QString& text) { return jack_->xrunExplains(text); });
         EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
         EXPECT_TRUE(got == c.expected) << got.size() << " messages; every one byte for byte, in order";
@@ -157,7 +157,7 @@ TEST_F(RtMidiJackTest, OutputSendsEveryByteAndDinPacingKeepsThePause)
         if (mapper) {
             EXPECT_EQ(out.DeviceName(), "Tandrel");
             EXPECT_TRUE(jack_->waitForPort("Tandrel:Tandrel"));
-            runEventsUntil([] { return false; }, 300ms);  // gt3sim connects to it
+            runEventsFor(300ms);  // gt3sim connects to it
         }
         // Message by message, as the main window sends.
         std::size_t sent = 0;
@@ -229,7 +229,7 @@ TEST_F(RtMidiJackTest, AReopenedInputStartsFromACleanParser)
             in->setCommand(MIDIInput::Open);
             in->setCommand(MIDIInput::Start);
             EXPECT_TRUE(finishGt3sim(*sim, 10s) && sim->exitCode() == 0) << sim->readAllStandardError().toStdString();
-            runEventsUntil([] { return false; }, 300ms);
+            runEventsFor(300ms);
         };
         if (!c.before.empty()) play(c.before);
         EXPECT_TRUE(got.empty());
