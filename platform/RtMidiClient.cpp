@@ -183,14 +183,17 @@ bool RtMidiClient::connectedTo(const MidiDevice& device) const
         return std::any_of(links.begin(), links.end(), [](const std::string& name) { return MidiBackend::isOwnPort(name); });
     };
     // The server tells its clients of a connection as it makes it, well inside a
-    // cycle; the graph shows it only from the next cycle on, so both are looked at.
-    // Two cycles on, a connection not seen either way was refused.
+    // cycle; the graph shows it only from the next cycle on, and libjack makes a
+    // reader of the graph sleep through a cycle while a change is pending. So the
+    // graph is read only once a cycle has passed without the news, and two cycles
+    // on, a connection not seen either way was refused.
     using namespace std::chrono_literals;
     const std::uint64_t from = jack_->cycles();
     const auto giveUp = std::chrono::steady_clock::now() + 500ms;
     while (!ours(jack_->announcedConnections(device.name))) {
-        if (ours(jack_->connections(device.name))) return true;
-        if (jack_->cycles() >= from + 2 || std::chrono::steady_clock::now() > giveUp || !jack_->alive())
+        const std::uint64_t cycles = jack_->cycles();
+        if (cycles >= from + 1 && ours(jack_->connections(device.name))) return true;
+        if (cycles >= from + 2 || std::chrono::steady_clock::now() > giveUp || !jack_->alive())
             return ours(jack_->connections(device.name));
         std::this_thread::sleep_for(200us);
     }
