@@ -148,8 +148,8 @@ private:
     void dumpGrew();
     //! Puts the held status text on the label.
     void applyStatusText();
-    //! Puts it there and paints the label now.
-    void drawStatusText();
+    //! The window's frame: the latest status text and bar value, painted together now.
+    void drawFrame();
     //! Shows a port's error text, except for the codes that need no answer.
     void showPortError(std::int16_t ErrorCode, const QString& ErrorMessage);
     //! Asks whether to save the unsaved received dump first. Returns false when the
@@ -174,7 +174,8 @@ private:
     mutable bool countPending_ = false;
     std::int64_t statusCount_ = 0;
     QString afterCount_;
-    FramePacer statusPacer_{this, [this] { drawStatusText(); }};
+    //! One frame for the status line and the bar: both are drawn in one paint.
+    FramePacer frame_{this, [this] { drawFrame(); }};
     bool unloaded_ = false;
     bool sending_ = false;
     //! Files opened this run: a send ends when an Open replaces the dump it sends.

@@ -15,11 +15,18 @@ void FramePacer::request()
 {
     // A loop that keeps control (a drain of many messages) never lets the timer
     // fire, so the frame is also checked here.
-    const Clock::duration since = Clock::now() - last_;
-    if (since >= Frame)
+    if (Clock::now() - last_ >= Frame)
         run();
-    else if (!timer_.isActive())
-        timer_.start(std::chrono::ceil<std::chrono::milliseconds>(Frame - since));
+    else
+        note();
+}
+
+void FramePacer::note()
+{
+    if (timer_.isActive())
+        return;
+    const Clock::duration until = Frame + Slack - (Clock::now() - last_);
+    timer_.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(until), std::chrono::milliseconds(0)));
 }
 
 void FramePacer::showNow()
