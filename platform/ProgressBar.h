@@ -5,6 +5,8 @@
 
 #include <QProgressBar>
 
+#include <optional>
+
 namespace tandrel {
 
 //! The progress bar control (`proSend`): single-precision `Min`, `Max` and `Value`
@@ -27,13 +29,22 @@ public:
     void setValue(float v);
     void setVisibleBar(bool on);
 
-    //! For the frame: puts the latest value on the bar and marks it for the window's
-    //! next paint, without painting it now.
+    //! For the frame: puts the latest value on the bar and marks what it changes
+    //! for the window's next paint, without painting it now.
     void markLatest();
+
+    //! What a new value needs repainted: where the style draws a bar the same in a
+    //! strip around the filled part's end as in a whole repaint (tried once per
+    //! style), that strip; otherwise the whole bar.
+    QRect changedBy(int fromStep, int toStep);
 
 private:
     void showScale();
     int step() const;
+    //! The strip around the ends of the filled part at two steps.
+    QRect stripBetween(int fromStep, int toStep) const;
+    //! Whether the style draws the bar the same in such a strip as whole.
+    bool drawsStripsAlike() const;
 
     // The bar shows fractions of its range in this many steps.
     static constexpr int kSteps = 10000;
@@ -41,6 +52,8 @@ private:
     float min_ = 0;
     float max_ = 100;
     float value_ = 0;
+    const QStyle* stripsTriedWith_ = nullptr;
+    bool stripsAlike_ = false;
 };
 
 }  // namespace tandrel
