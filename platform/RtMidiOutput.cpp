@@ -233,14 +233,22 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
 
         // Sleeps in the event loop until the pacer's answer may change, so the window
         // and the ports' events still run while the wire is busy, at no cost between.
-        const Clock::duration wait = nextChange(size) - now;
-        if (wait >= 1ms) {
+        const Clock::time_point until = nextChange(size);
+        const Clock::duration wait = until - now;
+        // A JACK cycle takes what was handed over at any time before the next one, so
+        // at fast pacing a wait for room may end up to a millisecond late, in one
+        // wake-up. DIN pacing times its pauses from when it saw the cycles move, to
+        // the microsecond.
+        const bool forCycle = until != start && pacer_.mode() == OutputPacer::Mode::Fast;
+        if (wait >= 1ms || forCycle) {
             // The queue is not empty while a message waits: its check would only wake
             // this wait. The end of the hand-over arms it again.
             queueEmptyTimer_.stop();
             queueEmptyArmed_ = false;
-            // Qt's timers count whole milliseconds: wake a little early, then nap the rest.
-            wake_.start(std::chrono::floor<std::chrono::milliseconds>(wait));
+            // Qt's timers count whole milliseconds: for a pause, wake a little early and
+            // nap the rest.
+            wake_.start(forCycle ? std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), std::chrono::milliseconds(1))
+                                 : std::chrono::floor<std::chrono::milliseconds>(wait));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
             if (life.expired()) return false;
             wake_.stop();
