@@ -20,9 +20,11 @@ namespace tandrel {
 class FramePacer : public QObject {
 public:
     using Clock = std::chrono::steady_clock;
-    //! 25 showings a second: a count still runs smoothly to the eye, and each
-    //! showing of the status line costs as much as handing over a few dozen messages.
-    static constexpr std::chrono::microseconds Frame{40000};
+    //! 15 showings a second: a count still visibly runs (a 125,000-byte send shows
+    //! three or four, a megabyte received ten), and each showing of the status line
+    //! and the bar costs the window's thread about 0.2 ms, as much as handing over
+    //! a hundred messages.
+    static constexpr std::chrono::microseconds Frame{66667};
     //! How long a due showing waits for a request before its timer wakes the window:
     //! longer than the gaps between a transfer's requests (a send sleeps about 16 ms
     //! for room on JACK, the input hands over every 5 ms), short enough that the
