@@ -27,8 +27,8 @@ public:
     static constexpr std::chrono::microseconds Frame{66667};
     //! How long a due showing waits for a request before its timer wakes the window:
     //! longer than the gaps between a transfer's requests (a send sleeps about 16 ms
-    //! for room on JACK, the input hands over every 5 ms), short enough that the
-    //! latest count of a stream that stopped follows within a frame and a half.
+    //! for room on JACK, the input hands over every 10 ms), short enough that the
+    //! latest count of a stream that stopped follows within a third of a frame more.
     static constexpr std::chrono::microseconds Slack{20000};
 
     FramePacer(QObject* parent, std::function<void()> show);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ProgressBar.h"
 
-#include <QImage>
-#include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 
@@ -79,13 +77,14 @@ void ProgressBar::markLatest()
     update(changedBy(from, to));
 }
 
-QRect ProgressBar::changedBy(int fromStep, int toStep)
+QRect ProgressBar::changedBy(int fromStep, int toStep) const
 {
-    if (stripsTriedWith_ != style()) {
-        stripsTriedWith_ = style();
-        stripsAlike_ = drawsStripsAlike();
-    }
-    return stripsAlike_ ? stripBetween(fromStep, toStep) : rect();
+    // Fusion, Qt's style where the desktop names none, draws the filled part's edge
+    // and shading within a few pixels of its end and the rest alike at any value;
+    // another style may shade the whole of it by the value.
+    const bool plain = orientation() == Qt::Horizontal && !invertedAppearance()
+                       && layoutDirection() == Qt::LeftToRight && !isTextVisible();
+    return plain && style()->name() == QLatin1String("fusion") ? stripBetween(fromStep, toStep) : rect();
 }
 
 QRect ProgressBar::stripBetween(int fromStep, int toStep) const
@@ -99,38 +98,6 @@ QRect ProgressBar::stripBetween(int fromStep, int toStep) const
     const int left = std::min(end(fromStep), end(toStep)) - kStripMargin;
     const int right = std::max(end(fromStep), end(toStep)) + kStripMargin;
     return QRect(left, 0, right - left + 1, height()) & rect();
-}
-
-bool ProgressBar::drawsStripsAlike() const
-{
-    if (orientation() != Qt::Horizontal || invertedAppearance() || layoutDirection() != Qt::LeftToRight || isTextVisible())
-        return false;
-    const qreal ratio = devicePixelRatioF();
-    QStyleOptionProgressBar option;
-    initStyleOption(&option);
-    // A paint clipped to the strip gives the whole bar's pixels inside it, so the
-    // bar repainted there is the bar drawn whole when the two values draw the
-    // same pixels everywhere else.
-    const auto drawnOutside = [&](int s, const QRect& strip) {
-        QImage image(size() * ratio, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        option.progress = s;
-        style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(strip, Qt::transparent);
-        painter.end();
-        return image;
-    };
-    // The filled part appearing, growing by a little and by a lot, and completing.
-    const std::pair<int, int> tries[] = {{0, 3}, {kSteps / 3, kSteps / 3 + 7}, {kSteps / 5, kSteps / 2}, {kSteps - 9, kSteps}};
-    for (const auto& [from, to] : tries) {
-        const QRect strip = stripBetween(from, to);
-        if (drawnOutside(from, strip) != drawnOutside(to, strip))
-            return false;
-    }
-    return true;
 }
 
 int ProgressBar::step() const

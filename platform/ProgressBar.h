@@ -5,8 +5,6 @@
 
 #include <QProgressBar>
 
-#include <optional>
-
 namespace tandrel {
 
 //! The progress bar control (`proSend`): single-precision `Min`, `Max` and `Value`
@@ -33,18 +31,15 @@ public:
     //! for the window's next paint, without painting it now.
     void markLatest();
 
-    //! What a new value needs repainted: where the style draws a bar the same in a
-    //! strip around the filled part's end as in a whole repaint (tried once per
-    //! style), that strip; otherwise the whole bar.
-    QRect changedBy(int fromStep, int toStep);
-
 private:
     void showScale();
     int step() const;
+    //! What a new value needs repainted: under a style that draws the bar the same
+    //! in a strip around the filled part's end as in a whole repaint, that strip;
+    //! otherwise the whole bar.
+    QRect changedBy(int fromStep, int toStep) const;
     //! The strip around the ends of the filled part at two steps.
     QRect stripBetween(int fromStep, int toStep) const;
-    //! Whether the style draws the bar the same in such a strip as whole.
-    bool drawsStripsAlike() const;
 
     // The bar shows fractions of its range in this many steps.
     static constexpr int kSteps = 10000;
@@ -52,8 +47,6 @@ private:
     float min_ = 0;
     float max_ = 100;
     float value_ = 0;
-    const QStyle* stripsTriedWith_ = nullptr;
-    bool stripsAlike_ = false;
 };
 
 }  // namespace tandrel
