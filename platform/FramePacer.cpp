@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FramePacer.h"
 
+#include <algorithm>
+
 namespace tandrel {
 
 FramePacer::FramePacer(QObject* parent, std::function<void()> show) : QObject(parent), show_(std::move(show))
@@ -27,16 +29,6 @@ void FramePacer::note()
         return;
     const Clock::duration until = Frame + Slack - (Clock::now() - last_);
     timer_.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(until), std::chrono::milliseconds(0)));
-}
-
-void FramePacer::showNow()
-{
-    run();
-}
-
-void FramePacer::cancel()
-{
-    timer_.stop();
 }
 
 void FramePacer::run()

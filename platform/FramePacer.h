@@ -38,11 +38,6 @@ public:
     //! The state changed, and a request follows at once with more of it: show all
     //! of it then, or, if none comes, within the frame.
     void note();
-    //! Shows the state now, dropping a showing that waits for its frame.
-    void showNow();
-    //! Drops a showing that waits: the owner has shown a newer state itself.
-    void cancel();
-    bool waiting() const { return timer_.isActive(); }
 
 private:
     void run();
