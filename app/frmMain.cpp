@@ -137,9 +137,9 @@ void frmMain::setStatusColour(unsigned rgb)
 {
     statusColour_ = rgb;
     // A transfer sets its colour with every message; only a change needs a new palette.
-    if (lblStatus->palette().color(QPalette::WindowText) == QColor::fromRgb(rgb)
-        && lblStatus->palette().color(QPalette::Window) == kNavy)
+    if (labelColour_ == rgb)
         return;
+    labelColour_ = rgb;
     QPalette pal = lblStatus->palette();
     pal.setColor(QPalette::Window, kNavy);
     pal.setColor(QPalette::WindowText, QColor::fromRgb(rgb));

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -169,6 +170,8 @@ private:
     //! The face, drawn on a worker thread while start-up goes on, for the first paint.
     std::future<QImage> faceAhead_;
     unsigned statusColour_ = kGreen;
+    //! The text colour on the label's palette; none until the first is set.
+    std::optional<unsigned> labelColour_;
     //! The status text, or, while `countPending_`, the part of it before the count.
     mutable QString statusText_;
     mutable bool countPending_ = false;
