@@ -43,8 +43,10 @@ bool MidiInputQueue::push(const unsigned char* bytes, std::size_t size)
         }
         if (inSysex_) {
             if (b < 0x80) {
-                // The body goes in at once, as far as the next status byte or the limit.
-                const std::size_t stop = std::min(size, i + (sysexLimit_ - partial_.size()));
+                // The body goes in at once, as far as the next status byte or the limit
+                // (which a new buffer size may have put below what is held).
+                const std::size_t room = partial_.size() < sysexLimit_ ? sysexLimit_ - partial_.size() : 1;
+                const std::size_t stop = std::min(size, i + room);
                 std::size_t end = i + 1;
                 while (end < stop && bytes[end] < 0x80) ++end;
                 partial_.append(reinterpret_cast<const char*>(bytes + i), end - i);
