@@ -28,8 +28,15 @@ VerdictLamp::VerdictLamp(const DumpState& dump, QWidget* parent) : QAbstractButt
     setCursor(Qt::PointingHandCursor);
     setAccessibleName(QStringLiteral("Dump verdict"));
     quiet_.setSingleShot(true);
-    quiet_.setInterval(kQuietMs);
-    connect(&quiet_, &QTimer::timeout, this, &VerdictLamp::verifyNow);
+    connect(&quiet_, &QTimer::timeout, this, [this] {
+        // Arrivals since the timer started push the verdict back; the timer runs on
+        // for what is left of the quiet instead of starting anew with each of them.
+        const auto quietFor = std::chrono::steady_clock::now() - lastGrowth_;
+        if (quietFor < std::chrono::milliseconds(kQuietMs))
+            quiet_.start(std::chrono::ceil<std::chrono::milliseconds>(std::chrono::milliseconds(kQuietMs) - quietFor));
+        else
+            verifyNow();
+    });
     // While the details window is open, a dump still arriving adds rows now and
     // then; the lamp itself waits for the quiet.
     follow_.setSingleShot(true);
@@ -56,7 +63,9 @@ void VerdictLamp::verifyNow()
 
 void VerdictLamp::dumpGrew()
 {
-    quiet_.start();
+    lastGrowth_ = std::chrono::steady_clock::now();
+    if (!quiet_.isActive())
+        quiet_.start(kQuietMs);
     if (details_ && details_->isVisible() && !follow_.isActive())
         follow_.start();
 }

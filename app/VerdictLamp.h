@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
+
 namespace tandrel {
 
 class VerdictLamp : public QAbstractButton {
@@ -52,6 +54,7 @@ private:
     const DumpState& dump_;
     DumpReport report_;
     QTimer quiet_;
+    std::chrono::steady_clock::time_point lastGrowth_;
     QTimer follow_;
     QPointer<DumpDetailsWindow> details_;
 };

@@ -9,6 +9,7 @@
 #include "setup/SettingsKeys.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFontMetricsF>
 #include <QLabel>
@@ -75,7 +76,7 @@ void frmMain::buildControls()
     const QFont big = makeFont(QStringLiteral("Tahoma"), 14.25, true);
     const QFont small = makeFont(QStringLiteral("Tahoma"), 9, false);
 
-    proSend = new ProgressBar(this);
+    proSend = new ProgressBar(frame_, this);
     proSend->setGeometry(61, 81, 327, 14);
     proSend->setVisible(false);
 
@@ -136,9 +137,9 @@ void frmMain::setStatusColour(unsigned rgb)
 {
     statusColour_ = rgb;
     // A transfer sets its colour with every message; only a change needs a new palette.
-    if (lblStatus->palette().color(QPalette::WindowText) == QColor::fromRgb(rgb)
-        && lblStatus->palette().color(QPalette::Window) == kNavy)
+    if (labelColour_ == rgb)
         return;
+    labelColour_ = rgb;
     QPalette pal = lblStatus->palette();
     pal.setColor(QPalette::Window, kNavy);
     pal.setColor(QPalette::WindowText, QColor::fromRgb(rgb));
@@ -158,7 +159,7 @@ void frmMain::setStatusText(const QString& text)
 {
     statusText_ = text;
     countPending_ = false;
-    statusPacer_.cancel();
+    // A frame that still waits draws the bar, and finds this text already there.
     applyStatusText();
 }
 
@@ -169,7 +170,7 @@ void frmMain::setStatusCountPaced(const QString& before, std::int64_t count, con
     statusCount_ = count;
     afterCount_ = after;
     countPending_ = true;
-    statusPacer_.request();
+    frame_.request();
 }
 
 void frmMain::applyStatusText()
@@ -180,10 +181,13 @@ void frmMain::applyStatusText()
     lblStatus->setText(shown);
 }
 
-void frmMain::drawStatusText()
+void frmMain::drawFrame()
 {
+    // Both only mark themselves for a paint; the paint they asked for is then done
+    // at once, in one pass over the window and one flush.
     applyStatusText();
-    lblStatus->repaint();
+    proSend->markLatest();
+    QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
 }
 
 void frmMain::Form_Load()

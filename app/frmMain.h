@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -148,8 +149,8 @@ private:
     void dumpGrew();
     //! Puts the held status text on the label.
     void applyStatusText();
-    //! Puts it there and paints the label now.
-    void drawStatusText();
+    //! The window's frame: the latest status text and bar value, painted together now.
+    void drawFrame();
     //! Shows a port's error text, except for the codes that need no answer.
     void showPortError(std::int16_t ErrorCode, const QString& ErrorMessage);
     //! Asks whether to save the unsaved received dump first. Returns false when the
@@ -169,12 +170,15 @@ private:
     //! The face, drawn on a worker thread while start-up goes on, for the first paint.
     std::future<QImage> faceAhead_;
     unsigned statusColour_ = kGreen;
+    //! The text colour on the label's palette; none until the first is set.
+    std::optional<unsigned> labelColour_;
     //! The status text, or, while `countPending_`, the part of it before the count.
     mutable QString statusText_;
     mutable bool countPending_ = false;
     std::int64_t statusCount_ = 0;
     QString afterCount_;
-    FramePacer statusPacer_{this, [this] { drawStatusText(); }};
+    //! One frame for the status line and the bar: both are drawn in one paint.
+    FramePacer frame_{this, [this] { drawFrame(); }};
     bool unloaded_ = false;
     bool sending_ = false;
     //! Files opened this run: a send ends when an Open replaces the dump it sends.

@@ -143,6 +143,9 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
         if (finished)
             return;
         finished = true;
+        // Read before the checks below, which are the harness's work, not the receive's.
+        const std::int64_t cpu = tandrel::bench::CpuMicros() - cpuAtReady;
+        const std::int64_t uiCpu = tandrel::bench::ThreadCpuMicros() - uiCpuAtReady;
         const std::size_t held = MAIN.sSysexData.size();
         Report("first_ns", firstNs);
         Report("last_ns", lastNs);
@@ -151,8 +154,8 @@ int runReceive(tandrel::bench::HarnessServices& hs, tandrel::frmMain& window, ta
         Report("exact", file.isEmpty() || sameBytes(MAIN.sSysexData, file));
         Report("first_difference",
                static_cast<std::int64_t>(tandrel::bench::FirstDifference(MAIN.sSysexData, file.toStdString())));
-        Report("cpu_us", tandrel::bench::CpuMicros() - cpuAtReady);
-        Report("ui_cpu_us", tandrel::bench::ThreadCpuMicros() - uiCpuAtReady);
+        Report("cpu_us", cpu);
+        Report("ui_cpu_us", uiCpu);
         reportBoxes(hs);
         window.close();
     };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FramePacer.h"
 
+#include <algorithm>
+
 namespace tandrel {
 
 FramePacer::FramePacer(QObject* parent, std::function<void()> show) : QObject(parent), show_(std::move(show))
@@ -15,21 +17,18 @@ void FramePacer::request()
 {
     // A loop that keeps control (a drain of many messages) never lets the timer
     // fire, so the frame is also checked here.
-    const Clock::duration since = Clock::now() - last_;
-    if (since >= Frame)
+    if (Clock::now() - last_ >= Frame)
         run();
-    else if (!timer_.isActive())
-        timer_.start(std::chrono::ceil<std::chrono::milliseconds>(Frame - since));
+    else
+        note();
 }
 
-void FramePacer::showNow()
+void FramePacer::note()
 {
-    run();
-}
-
-void FramePacer::cancel()
-{
-    timer_.stop();
+    if (timer_.isActive())
+        return;
+    const Clock::duration until = Frame + Slack - (Clock::now() - last_);
+    timer_.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(until), std::chrono::milliseconds(0)));
 }
 
 void FramePacer::run()

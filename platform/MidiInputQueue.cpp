@@ -42,14 +42,22 @@ bool MidiInputQueue::push(const unsigned char* bytes, std::size_t size)
             if (b == 0xF7) continue;  // the end of the message that was cut into
         }
         if (inSysex_) {
-            if (b < 0x80 || b == 0xF7) {
+            if (b < 0x80) {
+                // The body goes in at once, as far as the next status byte or the limit
+                // (which a new buffer size may have put below what is held).
+                const std::size_t room = partial_.size() < sysexLimit_ ? sysexLimit_ - partial_.size() : 1;
+                const std::size_t stop = std::min(size, i + room);
+                std::size_t end = i + 1;
+                while (end < stop && bytes[end] < 0x80) ++end;
+                partial_.append(reinterpret_cast<const char*>(bytes + i), end - i);
+                i = end - 1;
+                if (partial_.size() >= sysexLimit_) emitSysexPiece();
+                continue;
+            }
+            if (b == 0xF7) {
                 partial_.push_back(static_cast<char>(b));
-                if (b == 0xF7) {
-                    emitSysexPiece();
-                    inSysex_ = false;
-                } else if (partial_.size() >= sysexLimit_) {
-                    emitSysexPiece();
-                }
+                emitSysexPiece();
+                inSysex_ = false;
                 continue;
             }
             // Any other status cuts the System Exclusive message off where it stands.

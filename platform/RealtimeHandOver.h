@@ -48,10 +48,11 @@ public:
     void discard();
 
 private:
-    //! How often the relay looks while messages come: about one JACK cycle (5.3 ms at
-    //! 256 frames and 48 kHz), whose messages arrive together; far below a frame of
-    //! the status line, far above the cost of looking.
-    static constexpr std::chrono::milliseconds Poll{5};
+    //! How often the relay looks while messages come: about two JACK cycles (5.3 ms
+    //! each at 256 frames and 48 kHz), whose messages arrive together, so the window
+    //! is woken half as often as the cycles come; far below a frame of the status
+    //! line, and a small part of what the ring holds.
+    static constexpr std::chrono::milliseconds Poll{10};
 
     void relay();
     std::pair<bool, bool> drainLocked();  //!< anything moved, a wake-up asked

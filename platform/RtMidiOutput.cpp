@@ -26,6 +26,9 @@ constexpr std::size_t AlsaFastRate = 1000000;
 // while JACK gives up on it: that is not the server's end.
 constexpr auto StallLimit = 10s;
 
+// A wait for room at fast pacing this short is slept through outside the event loop.
+constexpr auto ShortWait = 20ms;
+
 const QString NotOpen = QStringLiteral("The MIDI output is not open, so nothing can be sent to it.");
 const QString JackGone = QStringLiteral("The JACK server stopped, so the MIDI output was closed.");
 
@@ -231,16 +234,27 @@ bool RtMidiOutput::waitForSlot(std::size_t size, std::uint64_t serial, const std
         const Clock::time_point start = pacer_.earliestStart();
         if (now >= start && pacer_.fits(size)) return true;
 
-        // Sleeps in the event loop until the pacer's answer may change, so the window
-        // and the ports' events still run while the wire is busy, at no cost between.
-        const Clock::duration wait = nextChange(size) - now;
-        if (wait >= 1ms) {
-            // The queue is not empty while a message waits: its check would only wake
-            // this wait. The end of the hand-over arms it again.
-            queueEmptyTimer_.stop();
-            queueEmptyArmed_ = false;
-            // Qt's timers count whole milliseconds: wake a little early, then nap the rest.
-            wake_.start(std::chrono::floor<std::chrono::milliseconds>(wait));
+        // Sleeps until the pacer's answer may change, at no cost between.
+        const Clock::time_point until = nextChange(size);
+        const Clock::duration wait = until - now;
+        // The queue is not empty while a message waits: its check would only wake this
+        // wait. The end of the hand-over arms it again.
+        queueEmptyTimer_.stop();
+        queueEmptyArmed_ = false;
+        // At fast pacing a full window waits a few JACK cycles for room, dozens of
+        // times a second: slept through in one wake-up, and the window's events run at
+        // the send's next yield, a few milliseconds later.
+        const bool forCycle = until != start && pacer_.mode() == OutputPacer::Mode::Fast;
+        if (forCycle && wait <= ShortWait) {
+            std::this_thread::sleep_until(until);
+        } else if (wait >= 1ms || forCycle) {
+            // Longer waits sleep in the event loop, so the window and the ports' events
+            // still run while the wire is busy. A wait for a cycle may end up to a
+            // millisecond late, as a cycle takes what was handed over at any time before
+            // the next one; DIN pacing times its pauses from when it saw the cycles
+            // move, so Qt's whole milliseconds wake it a little early to nap the rest.
+            wake_.start(forCycle ? std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), std::chrono::milliseconds(1))
+                                 : std::chrono::floor<std::chrono::milliseconds>(wait));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
             if (life.expired()) return false;
             wake_.stop();

@@ -10,6 +10,7 @@
 #include "app/frmSplash.h"
 #include "platform/testing/FakeServices.h"
 #include "setup/SettingsKeys.h"
+#include "support/Helpers.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -17,11 +18,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTransform>
+#include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 
@@ -30,6 +35,7 @@
 using namespace tandrel;
 using namespace tandrel::testing;
 using Log = std::vector<std::string>;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -295,6 +301,55 @@ TEST(Drag, AnyButtonKeepsTheGrabbedPointUnderThePointer)
         pointer.moveTo(here + QPoint(20, 20));
         EXPECT_EQ(w.pos(), here + QPoint(5, 2)) << "no drag without a fresh press";
         EXPECT_EQ(win.fake.loop.yields, 3) << "each dragging move yields once to pending events";
+    }
+}
+
+// A frame repaints a strip of the progress bar around the filled part's end: the
+// window with only what the frames repainted drawn anew is the window drawn whole,
+// at each pixel density.
+TEST(ProgressBarFrames, RepaintWhatChangedAndLeaveTheWindowAsIfDrawnWhole)
+{
+    struct BarPaints : QObject {
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                rects.push_back(static_cast<QPaintEvent*>(e)->rect());
+            return false;
+        }
+        std::vector<QRect> rects;
+    } paints;
+    Window win(true);
+    frmMain& w = win.w;
+    w.Form_Load();
+    w.show();
+    ASSERT_TRUE(runEventsUntil([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 2s));
+    ProgressBar& bar = *w.proSend;
+    bar.setMin(0);
+    bar.setMax(1000);
+    bar.setVisibleBar(true);
+    bar.installEventFilter(&paints);
+    const auto frameDrawn = std::chrono::ceil<std::chrono::milliseconds>(FramePacer::Frame + FramePacer::Slack) + 30ms;
+    runEventsFor(frameDrawn);
+    const QRect where = bar.geometry();
+    const struct { float value; bool small; } steps[] = {
+        {0.3f, true}, {1, true}, {333, false}, {334, true}, {990, false}, {999, true}, {1000, true}, {0, false}, {500, false}};
+    for (const auto& k : steps) {
+        SCOPED_TRACE(k.value);
+        QImage shown = w.grab(where).toImage();
+        paints.rects.clear();
+        bar.setValue(k.value);
+        w.setStatusCountPaced(QString(), static_cast<std::int64_t>(k.value), QStringLiteral(" bytes sent to GT-3"));
+        runEventsFor(frameDrawn);
+        ASSERT_FALSE(paints.rects.empty());
+        if (k.small) {
+            EXPECT_LT(paints.rects.back().width(), bar.width() / 4);
+        }
+        {
+            QPainter painter(&shown);
+            for (const QRect& r : paints.rects)
+                w.render(&painter, r.topLeft(), QRegion(r.translated(where.topLeft())));
+        }
+        EXPECT_TRUE(shown == w.grab(where).toImage());
     }
 }
 

@@ -20,6 +20,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <set>
 #include <thread>
 
 using namespace tandrel;
@@ -27,9 +28,10 @@ using namespace tandrel::testing;
 
 namespace {
 
-//! Runs the window's events for `ms` milliseconds: long enough for a count that
-//! waits for its frame to be drawn.
-void settle(int ms = 50)
+//! Runs the window's events for `ms` milliseconds: by default long enough for a
+//! count that waits for its frame, and then for a request that never comes, to be drawn.
+constexpr int kFrameAndSlackMs = static_cast<int>((FramePacer::Frame + FramePacer::Slack).count() / 1000);
+void settle(int ms = kFrameAndSlackMs + 30)
 {
     QElapsedTimer t;
     t.start();
@@ -37,8 +39,9 @@ void settle(int ms = 50)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-//! The text the status line shows at every paint it actually gets, and the paints
-//! of the progress bar.
+//! The text the status line shows at every paint it actually gets, the paints of
+//! the progress bar, and the window's paint passes (each ends in one flush to the
+//! screen) in which the line and the bar were painted.
 struct PaintRecorder : QObject {
     explicit PaintRecorder(frmMain& w) : w(w)
     {
@@ -46,22 +49,29 @@ struct PaintRecorder : QObject {
         for (int i = 0; i < 100 && !(w.windowHandle() && w.windowHandle()->isExposed()); ++i)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         settle();
+        w.installEventFilter(this);
         w.lblStatus->installEventFilter(this);
         w.proSend->installEventFilter(this);
     }
     bool eventFilter(QObject* watched, QEvent* e) override
     {
-        if (e->type() == QEvent::Paint) {
-            if (watched == w.lblStatus)
-                texts.push_back(w.lblStatus->text());
-            else
-                ++barPaints;
+        if (e->type() == QEvent::UpdateRequest && watched == &w)
+            ++passes;
+        if (e->type() != QEvent::Paint)
+            return false;
+        if (watched == w.lblStatus) {
+            texts.push_back(w.lblStatus->text());
+            textPasses.push_back(passes);
+        } else if (watched == w.proSend) {
+            ++barPaints;
+            barPasses.push_back(passes);
         }
         return false;
     }
     frmMain& w;
     QStringList texts;
-    int barPaints = 0;
+    int barPaints = 0, passes = 0;
+    std::vector<int> textPasses, barPasses;
 };
 
 //! The count in "Received 512 bytes; Save" or " 512 bytes sent to GT-3"; -1 for other texts.
@@ -294,6 +304,8 @@ TEST(StatusLine, RunsAtDisplayRateDuringALongSendAndEndsOnTheFinalText)
         DumpWindow f;
         PaintRecorder paints(*f.w);
         f.fake.loop.processQtEvents = yieldsRunEvents;
+        // As long as a few frames, as a port paced by its transport makes it.
+        f.fake.loop.onDoEvents = [] { std::this_thread::sleep_for(std::chrono::microseconds(60)); };
         ByteString dump;
         for (int i = 0; i < 4000; ++i)
             dump += message(100, 'd');
@@ -315,6 +327,15 @@ TEST(StatusLine, RunsAtDisplayRateDuringALongSendAndEndsOnTheFinalText)
         for (qsizetype i = 1; i < running.size(); ++i)
             EXPECT_LT(countIn(running[i - 1]), countIn(running[i])) << i;
         EXPECT_GE(running.size(), std::min<qsizetype>(3, elapsed * 1000 / FramePacer::Frame.count() / 2)) << elapsed << " ms";
+        // Every frame draws the count and the bar together, in one pass and one flush.
+        const std::set<int> barPasses(paints.barPasses.begin(), paints.barPasses.end());
+        std::set<int> countPasses;
+        for (qsizetype i = 0; i < paints.texts.size(); ++i)
+            if (countIn(paints.texts[i]) > 0)
+                countPasses.insert(paints.textPasses[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(countPasses.size(), static_cast<std::size_t>(running.size()));
+        for (const int pass : countPasses)
+            EXPECT_EQ(barPasses.count(pass), 1u) << "pass " << pass;
     }
 }
 

@@ -246,6 +246,23 @@ TEST(VerdictLamp, ShowsTheVerdictOfAnOpenedFileAtOnceAndGoesDarkWhenTheDumpIsEmp
     }
 }
 
+TEST(VerdictLamp, EachArrivalPushesTheVerdictBackByTheWholeQuiet)
+{
+    using std::chrono::milliseconds;
+    Fixture f;
+    const milliseconds quiet(VerdictLamp::kQuietMs);
+    // Three arrivals, each well inside the quiet that the one before began.
+    for (std::size_t at = 0; at < 3 * 268; at += 268) {
+        f.fake.in.deliver({kGood.substr(at, 268)});
+        runEventsFor(quiet * 6 / 10);
+        EXPECT_TRUE(f.lamp().waitingForQuiet()) << at;
+        EXPECT_EQ(f.lamp().verdict(), Verdict::Empty) << at;
+    }
+    runEventsFor(quiet * 7 / 10);
+    EXPECT_EQ(f.lamp().verdict(), Verdict::Good);
+    EXPECT_FALSE(f.lamp().waitingForQuiet());
+}
+
 TEST(VerdictLamp, JudgesAReceivedDumpOnceTheInputIsQuiet)
 {
     Fixture f;
