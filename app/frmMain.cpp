@@ -103,7 +103,7 @@ void frmMain::buildControls()
     lblStatus->setFont(makeFont(QStringLiteral("Arial"), 8.25, true));
     lblStatus->setAutoFillBackground(true);
     lblStatus->setAlignment(Qt::AlignCenter);
-    setStatusColour(kGreen);
+    applyStatusColour();
 
     // The graphical buttons show the tan back colour.
     for (QPushButton* b : {cmdMinimize, cmdQuit, cmdAbout, cmdSetup, cmdSend, cmdSave, cmdReceive, cmdOpen})
@@ -135,14 +135,18 @@ void frmMain::buildControls()
 
 void frmMain::setStatusColour(unsigned rgb)
 {
-    statusColour_ = rgb;
     // A transfer sets its colour with every message; only a change needs a new palette.
-    if (labelColour_ == rgb)
+    if (rgb == statusColour_)
         return;
-    labelColour_ = rgb;
+    statusColour_ = rgb;
+    applyStatusColour();
+}
+
+void frmMain::applyStatusColour()
+{
     QPalette pal = lblStatus->palette();
     pal.setColor(QPalette::Window, kNavy);
-    pal.setColor(QPalette::WindowText, QColor::fromRgb(rgb));
+    pal.setColor(QPalette::WindowText, QColor::fromRgb(statusColour_));
     lblStatus->setPalette(pal);
 }
 

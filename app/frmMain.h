@@ -22,7 +22,6 @@
 #include <cstdint>
 #include <future>
 #include <memory>
-#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -147,6 +146,8 @@ private:
     void dumpReplaced();
     //! Messages were added to the held dump: the lamp judges it once the input is quiet.
     void dumpGrew();
+    //! Puts the status colour on the label's palette.
+    void applyStatusColour();
     //! Puts the held status text on the label.
     void applyStatusText();
     //! The window's frame: the latest status text and bar value, painted together now.
@@ -170,8 +171,6 @@ private:
     //! The face, drawn on a worker thread while start-up goes on, for the first paint.
     std::future<QImage> faceAhead_;
     unsigned statusColour_ = kGreen;
-    //! The text colour on the label's palette; none until the first is set.
-    std::optional<unsigned> labelColour_;
     //! The status text, or, while `countPending_`, the part of it before the count.
     mutable QString statusText_;
     mutable bool countPending_ = false;
